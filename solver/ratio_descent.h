@@ -1,0 +1,60 @@
+// Greedy coordinate descent on a ratio of two quadratics.
+//
+//   minimise R(x) = N(x) / D(x),   N(x) = 1/2 x'Px + c'x + alpha,
+//                                  D(x) = 1/2 x'Qx + d'x + beta,
+//
+// with P and Q symmetric n-by-n (column-major, leading dimension n). Each
+// iteration takes the coordinate k of largest |dR/dx_k| (Gauss-Southwell),
+// moves x_k to the lower of the two stationary points of R along e_k (closed
+// form), and corrects P*x, Q*x and the scalars x'Px, x'Qx, c'x, d'x by column
+// k of P and Q, so an iteration costs O(n) after one O(n^2) start-up.
+//
+// All arithmetic is IEEE double, each product rounded before it is added, in
+// the order written in the sources: results are reproducible bit for bit.
+#ifndef BRELVANE_RATIO_DESCENT_H
+#define BRELVANE_RATIO_DESCENT_H
+
+#include <cstdint>
+
+enum RatioDescentStatus {
+    ratioDescentOk = 0,
+    // The work vectors could not be allocated; x is left untouched.
+    ratioDescentOutOfMemory = 1,
+    // n is larger than the BLAS this library was built against can index;
+    // x is left untouched.
+    ratioDescentTooLarge = 2,
+};
+
+// x <- the point reached from x0 after `iterations` greedy coordinate steps
+// on R, with every coordinate that is exactly zero (+0.0 or -0.0) replaced by
+// 1e-100.
+// Reads x0[0..n-1], c, d (n each), P, Q (n*n each; the lower triangle at the
+// start, whole columns afterwards, so P and Q must be symmetric). Writes
+// x[0..n-1]; x and x0 must not overlap. iterations <= 0 runs none. n < 1
+// touches no memory and returns ratioDescentOk. NaN and infinities are not
+// guarded against: they spread through R, the gradient and x.
+RatioDescentStatus ratioDescent(double* x, const double* x0, const double* P, const double* c,
+                                double alpha, const double* Q, const double* d, double beta,
+                                std::int64_t n, std::int64_t iterations);
+
+// The step t that moves to the stationary point of lower value of
+//   r(t) = (a2 t^2 + a1 t + a0) / (b2 t^2 + b1 t + b0),
+// found from the roots of h t^2 + g t + l, the numerator of r'(t). NaN when
+// r has no real stationary point; +-Inf or NaN when h = g = 0.
+double ratioStep(double a0, double a1, double a2, double b0, double b1, double b2);
+
+// y <- A*x for symmetric A given by its lower triangle (the upper one is never
+// read), through the BLAS routine dsymv. Writes y[0..n-1]; does nothing for
+// n < 1.
+void symMatVec(const double* A, const double* x, double* y, std::int64_t n);
+
+// sum_{i=0}^{n-1} p[i]*q[i], added strictly from i = 0 upward in one
+// accumulator starting at +0.0. 0.0 for n <= 0.
+double dotProduct(const double* p, const double* q, std::int64_t n);
+
+// The lowest index of largest |v[i]|. Comparisons are strict and a NaN never
+// compares greater, so a NaN is never chosen unless it sits at index 0, which
+// then wins. 0 for n < 2.
+std::int64_t indexOfMaxAbs(const double* v, std::int64_t n);
+
+#endif

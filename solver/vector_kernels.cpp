@@ -1,0 +1,44 @@
+// Vector kernels of the solver: symmetric product, ordered dot product, argmax |v|.
+#include <cmath>
+
+#include "blas_dsymv.h"
+#include "ratio_descent.h"
+
+// y = A*x through the lower triangle of A (BLAS dsymv with beta = 0, so y's
+// previous contents play no part).
+void symMatVec(const double* A, const double* x, double* y, std::int64_t n) {
+    // lda = 0 is an invalid argument to dsymv, and the reference BLAS stops
+    // the process for it.
+    if (n < 1) return;
+    const char uplo = 'L';
+    const BlasInt order = static_cast<BlasInt>(n);
+    const BlasInt one = 1;
+    const double alpha = 1.0;
+    const double beta = 0.0;
+    BRELVANE_DSYMV(&uplo, &order, &alpha, A, &order, x, &one, &beta, y, &one);
+}
+
+// s = p[0]*q[0] + p[1]*q[1] + ... , one accumulator, strictly in index order:
+// the rounding of the result depends on the order of the additions.
+double dotProduct(const double* p, const double* q, std::int64_t n) {
+    double s = 0.0;
+    for (std::int64_t i = 0; i < n; ++i) s += p[i] * q[i];
+    return s;
+}
+
+// argmax_i |v[i]|, lowest index on ties. A comparison with NaN is false, so a
+// NaN is never taken over an earlier entry, and a NaN at index 0 is never
+// replaced.
+std::int64_t indexOfMaxAbs(const double* v, std::int64_t n) {
+    if (n < 2) return 0;
+    double best = std::fabs(v[0]);
+    std::int64_t index = 0;
+    for (std::int64_t i = 1; i < n; ++i) {
+        const double a = std::fabs(v[i]);
+        if (a > best) {
+            best = a;
+            index = i;
+        }
+    }
+    return index;
+}
