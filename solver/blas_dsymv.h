@@ -18,8 +18,10 @@ using BlasInt = std::int32_t;
 // exports plain dsymv.
 #if defined(BRELVANE_BLAS_UNDERSCORE)
 #define BRELVANE_DSYMV dsymv_
+#define BRELVANE_DSYMV_NAME "dsymv_"
 #else
 #define BRELVANE_DSYMV dsymv
+#define BRELVANE_DSYMV_NAME "dsymv"
 #endif
 
 // y <- alpha*A*x + beta*y, A symmetric given by the triangle uplo. Every

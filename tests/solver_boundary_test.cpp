@@ -1,0 +1,134 @@
+// What the solver asks of the system: allocations (each failed in turn) and its BLAS calls.
+// Linked with -Wl,--wrap=malloc,--wrap=free, and with a dsymv of its own that
+// records each call before handing it to the real BLAS.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <vector>
+
+#include "blas_dsymv.h"
+#include "ratio_descent.h"
+#include "test_support.h"
+
+namespace {
+
+// Allocation accounting, active only while `armed`.
+bool armed = false;
+int mallocCalls = 0;
+int failAt = 0;  // the failAt-th call returns null (0: none fails)
+int live = 0;
+
+struct DsymvCall {
+    char uplo;
+    BlasInt n, lda, incx, incy;
+    double alpha, beta;
+};
+std::vector<DsymvCall> dsymvCalls;
+
+}  // namespace
+
+extern "C" void* __real_malloc(std::size_t size);
+extern "C" void __real_free(void* p);
+
+extern "C" void* __wrap_malloc(std::size_t size) {
+    if (!armed) return __real_malloc(size);
+    if (++mallocCalls == failAt) return nullptr;
+    void* p = __real_malloc(size);
+    if (p) ++live;
+    return p;
+}
+
+extern "C" void __wrap_free(void* p) {
+    if (armed && p) --live;
+    __real_free(p);
+}
+
+extern "C" void BRELVANE_DSYMV(const char* uplo, const BlasInt* n, const double* alpha,
+                               const double* a, const BlasInt* lda, const double* x,
+                               const BlasInt* incx, const double* beta, double* y,
+                               const BlasInt* incy) {
+    using Dsymv = void (*)(const char*, const BlasInt*, const double*, const double*,
+                           const BlasInt*, const double*, const BlasInt*, const double*, double*,
+                           const BlasInt*);
+    static const auto real = reinterpret_cast<Dsymv>(dlsym(RTLD_NEXT, BRELVANE_DSYMV_NAME));
+    dsymvCalls.push_back({*uplo, *n, *lda, *incx, *incy, *alpha, *beta});
+    real(uplo, n, alpha, a, lda, x, incx, beta, y, incy);
+}
+
+namespace {
+
+const std::vector<double> x0{1, 2, 3}, c{1, 0, -1}, d{0, 1, 0};
+const std::vector<double> P{2, 1, 0, 1, 3, 1, 0, 1, 4}, Q{1, 0, 0, 0, 1, 0, 0, 0, 1};
+
+RatioDescentStatus solveArmed(std::vector<double>& x, int failingCall) {
+    mallocCalls = 0, failAt = failingCall, live = 0;
+    armed = true;
+    const RatioDescentStatus s = ratioDescent(x.data(), x0.data(), P.data(), c.data(), 0.5,
+                                              Q.data(), d.data(), 2.0, 3, 10);
+    armed = false;
+    return s;
+}
+
+}  // namespace
+
+TEST(SolverBoundary, EachFailedAllocationIsReportedLeavesXAloneAndLeaksNothing) {
+    std::vector<double> want(3);
+    ASSERT_EQ(solveArmed(want, 0), ratioDescentOk);
+    const int allocations = mallocCalls;
+    ASSERT_GT(allocations, 0);
+    EXPECT_EQ(live, 0);
+    for (int k = 1; k <= allocations; ++k) {
+        std::vector<double> x(3, -7.0);
+        EXPECT_EQ(solveArmed(x, k), ratioDescentOutOfMemory) << "allocation " << k;
+        EXPECT_EQ(live, 0) << "allocation " << k;
+        EXPECT_EQ(x, std::vector<double>(3, -7.0)) << "allocation " << k;
+    }
+}
+
+TEST(SolverBoundary, SizesNoMachineCanHoldAreRefusedBeforeAnyAllocation) {
+    const std::int64_t huge[] = {std::int64_t{1} << 31, std::numeric_limits<std::int64_t>::max()};
+    for (std::int64_t n : huge) {
+        mallocCalls = 0, failAt = 0;
+        armed = true;
+        const RatioDescentStatus s =
+            ratioDescent(nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, 1, n, 1);
+        armed = false;
+        if (sizeof(BlasInt) == 4 || n > (std::numeric_limits<std::int64_t>::max() >> 3)) {
+            EXPECT_NE(s, ratioDescentOk) << n;
+            EXPECT_EQ(mallocCalls, 0) << n;
+        }
+    }
+}
+
+TEST(SolverBoundary, StartUpCallsDsymvTwiceOnTheLowerTriangle) {
+    dsymvCalls.clear();
+    std::vector<double> x(3);
+    ASSERT_EQ(solveArmed(x, 0), ratioDescentOk);
+    ASSERT_EQ(dsymvCalls.size(), 2u);
+    for (const DsymvCall& call : dsymvCalls) {
+        EXPECT_EQ(call.uplo, 'L');
+        EXPECT_EQ(call.n, 3);
+        EXPECT_EQ(call.lda, 3);
+        EXPECT_EQ(call.incx, 1);
+        EXPECT_EQ(call.incy, 1);
+        EXPECT_EQ(call.alpha, 1.0);
+        EXPECT_EQ(bitsOf(call.beta), bitsOf(0.0));
+    }
+}
+
+TEST(SolverBoundary, EmptyProblemsCallNoBlasAndAllocateNothing) {
+    dsymvCalls.clear();
+    mallocCalls = 0, failAt = 0;
+    armed = true;
+    for (std::int64_t n : {std::int64_t{0}, std::int64_t{-1}}) {
+        EXPECT_EQ(ratioDescent(nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, 1, n, 5),
+                  ratioDescentOk);
+        symMatVec(nullptr, nullptr, nullptr, n);
+    }
+    armed = false;
+    EXPECT_EQ(mallocCalls, 0);
+    EXPECT_TRUE(dsymvCalls.empty());
+}
