@@ -4,85 +4,28 @@
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <string>
 #include <vector>
 
+#include "iteration_kernels.h"
 #include "ratio_descent.h"
+#include "random_problems.h"
 #include "straightforward_solver.h"
 #include "test_support.h"
 
 namespace {
 
-struct Problem {
-    std::int64_t n;
-    std::vector<double> x0, P, c;
-    double alpha;
-    std::vector<double> Q, d;
-    double beta;
-    std::int64_t iterations;
-};
-
-// Halves in [-4, 4]: every start-up product and sum is exact in any order,
-// so the BLAS's own summation order cannot show.
-double dyadic(std::mt19937_64& rng) {
-    return static_cast<double>(static_cast<int>(rng() % 17) - 8) / 2.0;
-}
-
-// A special value at a random place, now and then: NaN, infinities, -0.0.
-void sprinkleSpecials(std::mt19937_64& rng, std::vector<double>& v) {
-    static const double specials[] = {std::numeric_limits<double>::quiet_NaN(),
-                                      std::numeric_limits<double>::infinity(),
-                                      -std::numeric_limits<double>::infinity(), -0.0};
-    if (rng() % 12 == 0) v[rng() % v.size()] = specials[rng() % 4];
-}
-
-Problem dyadicProblem(std::mt19937_64& rng) {
-    Problem p;
-    p.n = 1 + static_cast<std::int64_t>(rng() % 12);
-    auto vec = [&] {
-        std::vector<double> v(static_cast<std::size_t>(p.n));
-        for (double& e : v) e = dyadic(rng);
-        return v;
-    };
-    auto mat = [&] { return symmetricMatrix(p.n, [&](std::int64_t, std::int64_t) { return dyadic(rng); }); };
-    p.x0 = vec(), p.P = mat(), p.c = vec(), p.Q = mat(), p.d = vec();
-    p.alpha = dyadic(rng), p.beta = dyadic(rng);
-    // Asymmetric now and then: an upper-triangle entry the start-up never reads.
-    if (p.n > 1 && rng() % 5 == 0) p.P[static_cast<std::size_t>(p.n * (p.n - 1))] += 1.5;
-    if (rng() % 10 == 0) {  // D = 0 at the start
-        std::fill(p.Q.begin(), p.Q.end(), 0.0), std::fill(p.d.begin(), p.d.end(), 0.0);
-        p.beta = 0;
-    }
-    for (auto* v : {&p.x0, &p.P, &p.c, &p.Q, &p.d}) sprinkleSpecials(rng, *v);
-    p.iterations = static_cast<std::int64_t>(rng() % 40) - 3;
-    return p;
-}
-
-Problem generalProblem(std::mt19937_64& rng) {
-    std::uniform_real_distribution<double> u(-1.0, 1.0);
-    Problem p;
-    p.n = 1 + static_cast<std::int64_t>(rng() % 48);
-    auto vec = [&] {
-        std::vector<double> v(static_cast<std::size_t>(p.n));
-        for (double& e : v) e = u(rng);
-        return v;
-    };
-    p.x0 = vec(), p.c = vec(), p.d = vec();
-    p.P = symmetricMatrix(p.n, [&](std::int64_t, std::int64_t) { return u(rng); });
-    // Diagonally dominant Q keeps D away from zero for most of the run.
-    p.Q = symmetricMatrix(p.n, [&](std::int64_t i, std::int64_t j) {
-        return i == j ? static_cast<double>(p.n) + u(rng) : u(rng);
-    });
-    p.alpha = u(rng), p.beta = 1.0 + u(rng);
-    p.iterations = static_cast<std::int64_t>(rng() % 200);
-    return p;
-}
-
+// Solves with the given kernels, or through ratioDescent's own choice when null.
 template <class Product>
-void expectSameAsPlain(const Problem& p, Product product, int index) {
+void expectSameAsPlain(const Problem& p, Product product, int index,
+                       const IterationKernels* kernels = nullptr) {
     std::vector<double> x(static_cast<std::size_t>(p.n));
-    ASSERT_EQ(ratioDescent(x.data(), p.x0.data(), p.P.data(), p.c.data(), p.alpha, p.Q.data(),
-                           p.d.data(), p.beta, p.n, p.iterations),
-              ratioDescentOk);
+    const RatioDescentStatus status =
+        kernels ? ratioDescentWith(*kernels, x.data(), p.x0.data(), p.P.data(), p.c.data(),
+                                   p.alpha, p.Q.data(), p.d.data(), p.beta, p.n, p.iterations)
+                : ratioDescent(x.data(), p.x0.data(), p.P.data(), p.c.data(), p.alpha, p.Q.data(),
+                               p.d.data(), p.beta, p.n, p.iterations);
+    ASSERT_EQ(status, ratioDescentOk);
     const std::vector<double> want =
         plainRatioDescent(p.x0, p.P, p.c, p.alpha, p.Q, p.d, p.beta, p.n, p.iterations, product);
     for (std::int64_t i = 0; i < p.n; ++i)
@@ -107,5 +50,92 @@ TEST(ReferenceComparison, DyadicProblemsMatchBitForBit) {
 
 TEST(ReferenceComparison, GeneralProblemsMatchBitForBitOnTheSameBlas) {
     std::mt19937_64 rng(testSeed("GeneralProblemsMatchBitForBitOnTheSameBlas", 977));
-    for (int i = 0; i < 300; ++i) expectSameAsPlain(generalProblem(rng), blasProduct, i);
+    for (int i = 0; i < 300; ++i) expectSameAsPlain(generalProblem(rng, 1, 48), blasProduct, i);
 }
+
+// Every variant of the per-iteration pass, pinned, against the plain solver.
+class KernelVariants : public testing::TestWithParam<KernelVariant> {
+protected:
+    void SetUp() override {
+        kernels = iterationKernels(GetParam());
+        if (!kernels) GTEST_SKIP() << "this CPU or build lacks the variant";
+    }
+    const IterationKernels* kernels = nullptr;
+};
+
+TEST_P(KernelVariants, DyadicProblemsOfEveryWidthMatchBitForBit) {
+    // n from 1 to 17 covers an empty, partial and full vector body and every
+    // tail length of 2, 4 and 8 lanes; small integers make ties common.
+    std::mt19937_64 rng(testSeed("DyadicProblemsOfEveryWidthMatchBitForBit", 31));
+    for (int i = 0; i < 3000; ++i) expectSameAsPlain(dyadicProblem(rng, 17), lowerSymmetricProduct, i, kernels);
+}
+
+TEST_P(KernelVariants, LargeProblemsMatchBitForBit) {
+    std::mt19937_64 rng(testSeed("LargeProblemsMatchBitForBit", 4));
+    for (int i = 0; i < 12; ++i) {
+        expectSameAsPlain(generalProblem(rng, 100, 1000), blasProduct, i, kernels);
+    }
+}
+
+TEST_P(KernelVariants, ChoiceMatchesIndexOfMaxAbsWithSpecialsAnywhere) {
+    // Integer data: many exact ties of |dR/dx_j|, and each special value in
+    // each position, through both the read-only and the updating pass.
+    const double specials[] = {kNaN, kInf, -kInf, 1e300, -3.0, 0.0};
+    std::mt19937_64 rng(testSeed("ChoiceMatchesIndexOfMaxAbsWithSpecialsAnywhere", 8));
+    for (std::int64_t n : {1, 2, 3, 5, 7, 8, 9, 15, 16, 17, 33, 64}) {
+        for (std::int64_t at = 0; at < n; ++at) {
+            for (double special : specials) {
+                std::vector<double> Px(n), Qx(n), c(n), d(n), Pk(n), Qk(n);
+                for (std::int64_t j = 0; j < n; ++j)
+                    Px[j] = dyadic(rng), Qx[j] = dyadic(rng), c[j] = dyadic(rng),
+                    d[j] = dyadic(rng), Pk[j] = dyadic(rng), Qk[j] = dyadic(rng);
+                Px[at] = special;
+                const double D = 2.0, R = 0.5, delta = 1.5;
+                std::vector<double> gR(n);
+                for (std::int64_t j = 0; j < n; ++j)
+                    gR[j] = (Px[j] + c[j]) / D - ((Qx[j] + d[j]) * R) / D;
+                EXPECT_EQ(kernels->choose(Px.data(), Qx.data(), c.data(), d.data(), D, R, n),
+                          indexOfMaxAbs(gR.data(), n))
+                    << "n = " << n << ", special " << special << " at " << at;
+
+                std::vector<double> wantPx(n), wantQx(n);
+                for (std::int64_t j = 0; j < n; ++j) {
+                    wantPx[j] = delta * Pk[j] + Px[j], wantQx[j] = delta * Qk[j] + Qx[j];
+                    gR[j] = (wantPx[j] + c[j]) / D - ((wantQx[j] + d[j]) * R) / D;
+                }
+                EXPECT_EQ(kernels->updateAndChoose(Px.data(), Qx.data(), Pk.data(), Qk.data(),
+                                                   delta, c.data(), d.data(), D, R, n),
+                          indexOfMaxAbs(gR.data(), n))
+                    << "n = " << n << ", special " << special << " at " << at;
+                for (std::int64_t j = 0; j < n; ++j)
+                    ASSERT_TRUE(sameDouble(Px[j], wantPx[j]) && sameDouble(Qx[j], wantQx[j]));
+            }
+        }
+    }
+}
+
+TEST_P(KernelVariants, TwoRoundedDivisionsDecideANearTie) {
+    // With D = 3 and R = 1.3: |20/D - (38 R)/D| = 9.799999999999997 and
+    // |32/D - (2 R)/D| = 9.799999999999999, so the second wins; with one
+    // division, (gN - gD R)/D, both round to 9.799999999999999 and the first
+    // would win the tie. Placed in different lanes and blocks of every width.
+    for (auto [first, second] : {std::pair<int, int>{0, 1}, {3, 12}, {6, 15}}) {
+        std::vector<double> Px(16, 0.0), Qx(16, 0.0), zero(16, 0.0);
+        Px[first] = 20, Qx[first] = 38, Px[second] = 32, Qx[second] = 2;
+        EXPECT_EQ(kernels->choose(Px.data(), Qx.data(), zero.data(), zero.data(), 3.0, 1.3, 16),
+                  second);
+        EXPECT_EQ(kernels->updateAndChoose(Px.data(), Qx.data(), zero.data(), zero.data(), 1.0,
+                                           zero.data(), zero.data(), 3.0, 1.3, 16),
+                  second);
+    }
+}
+
+std::string variantName(const testing::TestParamInfo<KernelVariant>& info) {
+    static const char* const names[] = {"portable", "sse2", "avx2", "avx512"};
+    return names[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(AllVariants, KernelVariants,
+                         testing::Values(KernelVariant::portable, KernelVariant::sse2,
+                                         KernelVariant::avx2, KernelVariant::avx512),
+                         variantName);

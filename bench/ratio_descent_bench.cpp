@@ -1,0 +1,158 @@
+// Per-iteration and start-up cost of the solver against the straightforward reading.
+//
+// Each benchmark solves one problem of size n with both, side by side in the
+// same process: a start-up-only solve (0 iterations) and a solve of T
+// iterations each; the time per iteration is (t_T - t_0) / T. Counters:
+// baseline and solver ns per iteration, ns per element, their ratio, and the
+// ratio of the solver to the bare memory traffic of one fused pass.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "iteration_kernels.h"
+#include "ratio_descent.h"
+#include "straightforward_descent.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Deterministic pseudo-random value in [-1, 1) from two indices, cheap enough
+// to fill matrices of billions of entries.
+double noise(std::uint64_t i, std::uint64_t j) {
+    std::uint64_t h = (i * 0x9E3779B97F4A7C15ull) ^ (j + 0x632BE59BD9B4E019ull);
+    h ^= h >> 31;
+    h *= 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 29;
+    return static_cast<double>(h >> 11) * 0x1.0p-52 - 1.0;
+}
+
+struct Problem {
+    std::int64_t n;
+    std::vector<double> x0, P, c, Q, d;
+};
+
+// Symmetric P; symmetric diagonally dominant Q, so D stays positive.
+Problem makeProblem(std::int64_t n) {
+    Problem p{n, std::vector<double>(n), std::vector<double>(n * n), std::vector<double>(n),
+              std::vector<double>(n * n), std::vector<double>(n)};
+    for (std::int64_t j = 0; j < n; ++j) {
+        for (std::int64_t i = j; i < n; ++i) {
+            p.P[i + j * n] = p.P[j + i * n] = noise(i, j);
+            p.Q[i + j * n] = p.Q[j + i * n] = i == j ? 2.0 + noise(j, n) : noise(j, i) / n;
+        }
+        p.x0[j] = noise(j, 1), p.c[j] = noise(j, 2), p.d[j] = noise(j, 3) / n;
+    }
+    return p;
+}
+
+const Problem& problemOfSize(std::int64_t n) {
+    static Problem cached{0, {}, {}, {}, {}, {}};
+    if (cached.n != n) {
+        cached = Problem{0, {}, {}, {}, {}, {}};  // release the old one first
+        cached = makeProblem(n);
+    }
+    return cached;
+}
+
+using Solve = RatioDescentStatus (*)(const IterationKernels*, double*, const Problem&,
+                                     std::int64_t);
+
+RatioDescentStatus solveFused(const IterationKernels* k, double* x, const Problem& p,
+                              std::int64_t iterations) {
+    return ratioDescentWith(*k, x, p.x0.data(), p.P.data(), p.c.data(), 0.25, p.Q.data(),
+                            p.d.data(), 1.0, p.n, iterations);
+}
+
+RatioDescentStatus solveBaseline(const IterationKernels*, double* x, const Problem& p,
+                                 std::int64_t iterations) {
+    return straightforwardRatioDescent(x, p.x0.data(), p.P.data(), p.c.data(), 0.25, p.Q.data(),
+                                       p.d.data(), 1.0, p.n, iterations);
+}
+
+double secondsOf(Solve solve, const IterationKernels* k, std::vector<double>& x,
+                 const Problem& p, std::int64_t iterations) {
+    const auto start = Clock::now();
+    solve(k, x.data(), p, iterations);
+    benchmark::DoNotOptimize(x.data());
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The loads and stores of one fused pass alone: column k of P and Q read,
+// Px and Qx read and written, c and d read.
+double bareTrafficSeconds(const Problem& p, std::int64_t passes) {
+    std::vector<double> Px(p.x0), Qx(p.x0);
+    const std::int64_t n = p.n;
+    const auto start = Clock::now();
+    for (std::int64_t t = 0; t < passes; ++t) {
+        const std::int64_t k = (t * 7919) % n;
+        const double* Pk = p.P.data() + k * n;
+        const double* Qk = p.Q.data() + k * n;
+        for (std::int64_t j = 0; j < n; ++j) {
+            Px[j] = (Pk[j] + Px[j]) + p.c[j];
+            Qx[j] = (Qk[j] + Qx[j]) + p.d[j];
+        }
+        benchmark::ClobberMemory();
+    }
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void BM_PerIteration(benchmark::State& state, KernelVariant variant) {
+    const IterationKernels* kernels = iterationKernels(variant);
+    if (!kernels) return state.SkipWithError("this CPU lacks the variant");
+    const std::int64_t n = state.range(0);
+    const Problem& p = problemOfSize(n);
+    const std::int64_t T = std::max<std::int64_t>(20000, 40000000 / n);
+
+    std::vector<double> x(n), y(n);
+    solveFused(kernels, x.data(), p, 2000);
+    solveBaseline(nullptr, y.data(), p, 2000);
+    if (std::memcmp(x.data(), y.data(), n * sizeof(double)) != 0)
+        return state.SkipWithError("solver and baseline disagree");
+
+    double base = 0, fused = 0, baseStart = 0, fusedStart = 0, traffic = 0;
+    for (auto _ : state) {
+        baseStart += secondsOf(solveBaseline, nullptr, y, p, 0);
+        base += secondsOf(solveBaseline, nullptr, y, p, T);
+        fusedStart += secondsOf(solveFused, kernels, x, p, 0);
+        fused += secondsOf(solveFused, kernels, x, p, T);
+        traffic += bareTrafficSeconds(p, T);
+    }
+    const double runs = static_cast<double>(state.iterations());
+    const double baseIter = (base - baseStart) / runs / T * 1e9;
+    const double fusedIter = (fused - fusedStart) / runs / T * 1e9;
+    state.counters["base_ns/it"] = baseIter;
+    state.counters["ns/it"] = fusedIter;
+    state.counters["ns/elem"] = fusedIter / n;
+    state.counters["speedup"] = baseIter / fusedIter;
+    state.counters["vs_traffic"] = fusedIter / (traffic / runs / T * 1e9);
+    state.counters["startup_us"] = fusedStart / runs * 1e6;
+}
+
+void registerAll() {
+    const std::pair<KernelVariant, const char*> variants[] = {
+        {KernelVariant::sse2, "sse2"}, {KernelVariant::avx2, "avx2"},
+        {KernelVariant::avx512, "avx512"}, {KernelVariant::portable, "portable"}};
+    for (const auto& [variant, name] : variants)
+        benchmark::RegisterBenchmark((std::string("PerIteration/") + name).c_str(),
+                                     BM_PerIteration, variant)
+            ->ArgName("n")
+            ->Args({64})->Args({256})->Args({1000})->Args({4000})->Args({16000})->Args({32000})
+            ->Iterations(2)
+            ->Unit(benchmark::kMillisecond);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    registerAll();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

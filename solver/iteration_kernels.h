@@ -1,0 +1,42 @@
+// The per-iteration pass over the vectors, in one portable and several SIMD variants.
+#ifndef BRELVANE_ITERATION_KERNELS_H
+#define BRELVANE_ITERATION_KERNELS_H
+
+#include <cstdint>
+
+#include "ratio_descent.h"
+
+// Both functions return k, the lowest index of largest |dR/dx_j| with
+//   dR/dx_j = (Px[j] + c[j]) / D - ((Qx[j] + d[j]) * R) / D,
+// chosen exactly as indexOfMaxAbs would choose it over that gradient (strict
+// >, NaN never chosen unless at index 0, which then wins), without storing
+// the gradient. n >= 1.
+//
+// updateAndChoose first applies the previous step: Px[j] += delta * Pk[j] and
+// Qx[j] += delta * Qk[j] (the whole columns Pk, Qk), then chooses on the
+// updated vectors, in the same pass.
+struct IterationKernels {
+    const char* name;
+    std::int64_t (*choose)(const double* Px, const double* Qx, const double* c, const double* d,
+                           double D, double R, std::int64_t n);
+    std::int64_t (*updateAndChoose)(double* Px, double* Qx, const double* Pk, const double* Qk,
+                                    double delta, const double* c, const double* d, double D,
+                                    double R, std::int64_t n);
+};
+
+enum class KernelVariant { portable, sse2, avx2, avx512 };
+
+// The variant's kernels, or nullptr when this build or this CPU lacks it.
+const IterationKernels* iterationKernels(KernelVariant variant);
+
+// The widest variant this CPU runs.
+const IterationKernels& fastestIterationKernels();
+
+// ratioDescent with the given kernels (for tests and benchmarks that pin a
+// variant); identical results whichever kernels run.
+RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, const double* x0,
+                                    const double* P, const double* c, double alpha,
+                                    const double* Q, const double* d, double beta,
+                                    std::int64_t n, std::int64_t iterations);
+
+#endif

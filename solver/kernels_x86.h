@@ -1,0 +1,14 @@
+// Vector types for the fused pass on x86-64: SSE2 (2 lanes), AVX2 (4), AVX-512 (8).
+// Each struct is used only in the source compiled for its instruction set.
+#ifndef BRELVANE_KERNELS_X86_H
+#define BRELVANE_KERNELS_X86_H
+
+#include <immintrin.h>
+
+#include "iteration_kernels.h"
+
+extern const IterationKernels sse2IterationKernels;
+extern const IterationKernels avx2IterationKernels;
+extern const IterationKernels avx512IterationKernels;
+
+#endif

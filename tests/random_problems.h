@@ -1,0 +1,78 @@
+// Seeded random problems for the comparison tests.
+#ifndef BRELVANE_RANDOM_PROBLEMS_H
+#define BRELVANE_RANDOM_PROBLEMS_H
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "test_support.h"
+
+struct Problem {
+    std::int64_t n;
+    std::vector<double> x0, P, c;
+    double alpha;
+    std::vector<double> Q, d;
+    double beta;
+    std::int64_t iterations;
+};
+
+// Halves in [-4, 4]: every start-up product and sum is exact in any order,
+// so the BLAS's own summation order cannot show.
+inline double dyadic(std::mt19937_64& rng) {
+    return static_cast<double>(static_cast<int>(rng() % 17) - 8) / 2.0;
+}
+
+// A special value at a random place, now and then: NaN, infinities, -0.0.
+inline void sprinkleSpecials(std::mt19937_64& rng, std::vector<double>& v) {
+    static const double specials[] = {std::numeric_limits<double>::quiet_NaN(),
+                                      std::numeric_limits<double>::infinity(),
+                                      -std::numeric_limits<double>::infinity(), -0.0};
+    if (rng() % 12 == 0) v[rng() % v.size()] = specials[rng() % 4];
+}
+
+inline Problem dyadicProblem(std::mt19937_64& rng, std::int64_t maxN = 12) {
+    Problem p;
+    p.n = 1 + static_cast<std::int64_t>(rng() % static_cast<std::uint64_t>(maxN));
+    auto vec = [&] {
+        std::vector<double> v(static_cast<std::size_t>(p.n));
+        for (double& e : v) e = dyadic(rng);
+        return v;
+    };
+    auto mat = [&] { return symmetricMatrix(p.n, [&](std::int64_t, std::int64_t) { return dyadic(rng); }); };
+    p.x0 = vec(), p.P = mat(), p.c = vec(), p.Q = mat(), p.d = vec();
+    p.alpha = dyadic(rng), p.beta = dyadic(rng);
+    // Asymmetric now and then: an upper-triangle entry the start-up never reads.
+    if (p.n > 1 && rng() % 5 == 0) p.P[static_cast<std::size_t>(p.n * (p.n - 1))] += 1.5;
+    if (rng() % 10 == 0) {  // D = 0 at the start
+        std::fill(p.Q.begin(), p.Q.end(), 0.0), std::fill(p.d.begin(), p.d.end(), 0.0);
+        p.beta = 0;
+    }
+    for (auto* v : {&p.x0, &p.P, &p.c, &p.Q, &p.d}) sprinkleSpecials(rng, *v);
+    p.iterations = static_cast<std::int64_t>(rng() % 40) - 3;
+    return p;
+}
+
+inline Problem generalProblem(std::mt19937_64& rng, std::int64_t minN, std::int64_t maxN) {
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    Problem p;
+    p.n = minN + static_cast<std::int64_t>(rng() % static_cast<std::uint64_t>(maxN - minN + 1));
+    auto vec = [&] {
+        std::vector<double> v(static_cast<std::size_t>(p.n));
+        for (double& e : v) e = u(rng);
+        return v;
+    };
+    p.x0 = vec(), p.c = vec(), p.d = vec();
+    p.P = symmetricMatrix(p.n, [&](std::int64_t, std::int64_t) { return u(rng); });
+    // Diagonally dominant Q keeps D away from zero for most of the run.
+    p.Q = symmetricMatrix(p.n, [&](std::int64_t i, std::int64_t j) {
+        return i == j ? static_cast<double>(p.n) + u(rng) : u(rng);
+    });
+    p.alpha = u(rng), p.beta = 1.0 + u(rng);
+    p.iterations = static_cast<std::int64_t>(rng() % 200);
+    return p;
+}
+
+#endif
