@@ -130,7 +130,10 @@ void BM_PerIteration(benchmark::State& state, KernelVariant variant) {
     state.counters["ns/it"] = fusedIter;
     state.counters["ns/elem"] = fusedIter / n;
     state.counters["speedup"] = baseIter / fusedIter;
-    state.counters["vs_traffic"] = fusedIter / (traffic / runs / T * 1e9);
+    const double trafficIter = traffic / runs / T * 1e9;
+    state.counters["traffic_ns/it"] = trafficIter;
+    state.counters["vs_traffic"] = fusedIter / trafficIter;
+    state.counters["base_vs_traffic"] = baseIter / trafficIter;
     state.counters["startup_us"] = fusedStart / runs * 1e6;
 }
 

@@ -130,6 +130,32 @@ TEST_P(KernelVariants, TwoRoundedDivisionsDecideANearTie) {
     }
 }
 
+TEST_P(KernelVariants, RoundingNearTiesAndExtremeScalesMatchIndexOfMaxAbs) {
+    // |dR/dx_j| equal but for rounding in every entry, with gN and gD of
+    // widely different sizes, so the choice is decided by the last bits of
+    // the two divisions; and D, R and the data at scales where the pass must
+    // fall back to dividing everything.
+    std::mt19937_64 rng(testSeed("RoundingNearTiesAndExtremeScalesMatchIndexOfMaxAbs", 77));
+    std::uniform_real_distribution<double> u(0.5, 2.0);
+    const double Ds[] = {3.0, -0.7, 1e-29, 1e29, 1e-31, 1e31, 1e-300, 1e300};
+    const double scales[] = {1.0, 1e-250, 1e250, 1e300};
+    for (int trial = 0; trial < 4000; ++trial) {
+        const std::int64_t n = 1 + static_cast<std::int64_t>(rng() % 40);
+        const double D = Ds[rng() % 8], R = u(rng) * (rng() % 2 ? 1 : -1);
+        const double scale = scales[rng() % 4], target = u(rng) * scale;
+        std::vector<double> Px(n), Qx(n), zero(n, 0.0);
+        for (std::int64_t j = 0; j < n; ++j) {
+            Qx[j] = std::ldexp(u(rng), static_cast<int>(rng() % 60) - 30) * scale;
+            Px[j] = Qx[j] * R + target * (rng() % 2 ? 1 : -1);
+        }
+        std::vector<double> gR(n);
+        for (std::int64_t j = 0; j < n; ++j) gR[j] = Px[j] / D - (Qx[j] * R) / D;
+        ASSERT_EQ(kernels->choose(Px.data(), Qx.data(), zero.data(), zero.data(), D, R, n),
+                  indexOfMaxAbs(gR.data(), n))
+            << "trial " << trial << ", n = " << n << ", D = " << D;
+    }
+}
+
 std::string variantName(const testing::TestParamInfo<KernelVariant>& info) {
     static const char* const names[] = {"portable", "sse2", "avx2", "avx512"};
     return names[static_cast<int>(info.param)];
