@@ -3,9 +3,12 @@
 
 BRELVANE_PACKAGES=(
   g++ cmake make
-  libopenblas-dev liblapack-dev
-  libgtest-dev
+  libopenblas-dev liblapack-dev libgtest-dev
 )
+# The Octave module and its host.
+BRELVANE_OCTAVE_PACKAGES=(octave liboctave-dev)
+# Tests: the Windows module cross-built and run under Wine.
+BRELVANE_TEST_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
 
 # ensure_packages PKG...: install what is missing when run as root, otherwise
 # print the one command that would and fail.

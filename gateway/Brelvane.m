@@ -1,0 +1,47 @@
+%BRELVANE Greedy coordinate descent on a ratio of two quadratics.
+%   X = BRELVANE(X0, P, C, ALPHA, Q, D, BETA, N, ITERATIONS) starts at X0 and
+%   runs ITERATIONS steps of coordinate descent on
+%
+%       R(x) = N(x) / D(x),   N(x) = 1/2 x'*P*x + C'*x + ALPHA,
+%                             D(x) = 1/2 x'*Q*x + D'*x + BETA,
+%
+%   and returns the point reached as an N-by-1 double column.
+%
+%   Arguments
+%     X0          starting point: real double array, at least N elements
+%     P           numerator matrix: real double, symmetric, N-by-N
+%     C           numerator linear term: real double array, at least N elements
+%     ALPHA       numerator constant: real numeric scalar
+%     Q           denominator matrix: real double, symmetric, N-by-N
+%     D           denominator linear term: real double array, at least N elements
+%     BETA        denominator constant: real numeric scalar
+%     N           dimension: real numeric scalar, truncated toward zero
+%     ITERATIONS  number of steps: real numeric scalar, truncated toward zero;
+%                 ITERATIONS <= 0 takes no step
+%
+%   Result
+%     X           N-by-1 double column. Every coordinate that is exactly zero
+%                 is returned as 1e-100.
+%
+%   Method
+%     Each step picks the coordinate k of largest |dR/dx_k| (greedy
+%     Gauss-Southwell choice), moves x_k to the stationary point of R along
+%     e_k with the lower ratio (closed form), and updates P*x, Q*x and the
+%     scalars behind N and D in O(N); there is no convergence test.
+%
+%   P and Q are read through their lower triangle at the start and by whole
+%   columns in every step, so they must be symmetric. Vectors may be rows or
+%   columns, and only the first N (or N*N, column-major with leading dimension
+%   N) elements of each array are read. NaN and Inf in the data are not
+%   checked; they propagate into X.
+%
+%   Validated before anything is computed: nine inputs and at most one
+%   output; X0, P, C, Q, D real, full and double; ALPHA, BETA, N, ITERATIONS
+%   real numeric scalars; N and ITERATIONS finite; 0 <= N < 2^31 after
+%   truncation; enough elements in each array. Errors carry identifiers of
+%   the form Brelvane:<mnemonic>, e.g. Brelvane:tooShort.
+%
+%   Example
+%     P = [2 0; 0 4];  Q = eye(2);
+%     x = Brelvane([1; 1], P, [1; 0], 1, Q, [0; 0], 1, 2, 10)
+%     % x = [1 - sqrt(3); 1e-100]

@@ -1,0 +1,47 @@
+# Asserts the DLL tables of Brelvane.mexw64 (cmake -DOBJDUMP=... -DMODULE=... -P):
+# mexFunction is the only export; the only DLLs imported are MATLAB's libmx,
+# libmex and libmwblas and Windows system DLLs; dsymv comes from libmwblas.dll;
+# and the help file Brelvane.m sits next to the module.
+cmake_minimum_required(VERSION 3.25)
+execute_process(COMMAND ${OBJDUMP} -p ${MODULE}
+                OUTPUT_VARIABLE dump RESULT_VARIABLE failed COMMAND_ECHO NONE)
+if(failed)
+  message(FATAL_ERROR "${OBJDUMP} -p ${MODULE} failed")
+endif()
+
+# The export names are listed in the "[Ordinal/Name Pointer] Table".
+string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table(\n\t[^\n]*)*" names "${dump}")
+string(REGEX MATCHALL "\n\t\\[ *[0-9]+\\] [^\n]*" exports "${names}")
+string(REGEX REPLACE "\n\t\\[ *[0-9]+\\] " "" exports "${exports}")
+if(NOT exports STREQUAL "mexFunction")
+  message(FATAL_ERROR "exports are '${exports}', expected only mexFunction")
+endif()
+
+# Import blocks: "DLL Name: <dll>" followed by its member lines.
+string(REGEX MATCHALL "DLL Name: [^\n]+(\n\t[^\n]+)*" blocks "${dump}")
+set(allowed "libmx.dll;libmex.dll;libmwblas.dll;KERNEL32.dll;msvcrt.dll")
+foreach(block IN LISTS blocks)
+  string(REGEX MATCH "DLL Name: ([^\n]+)" _ "${block}")
+  set(dll ${CMAKE_MATCH_1})
+  list(APPEND imported ${dll})
+  if(NOT dll IN_LIST allowed AND NOT dll MATCHES "^api-ms-win-crt-")
+    message(FATAL_ERROR "imports from ${dll}, which is neither MATLAB's nor Windows'")
+  endif()
+  if(block MATCHES "[ \t]dsymv_?(\n|$)" AND NOT dll STREQUAL "libmwblas.dll")
+    message(FATAL_ERROR "dsymv is imported from ${dll}, not libmwblas.dll")
+  endif()
+  if(dll STREQUAL "libmwblas.dll" AND NOT block MATCHES "[ \t]dsymv(\n|$)")
+    message(FATAL_ERROR "libmwblas.dll is imported without dsymv")
+  endif()
+endforeach()
+foreach(dll IN ITEMS libmx.dll libmex.dll libmwblas.dll)
+  if(NOT dll IN_LIST imported)
+    message(FATAL_ERROR "${dll} is not imported (imports: ${imported})")
+  endif()
+endforeach()
+
+get_filename_component(module_dir ${MODULE} DIRECTORY)
+if(NOT EXISTS ${module_dir}/Brelvane.m)
+  message(FATAL_ERROR "no Brelvane.m next to ${MODULE}")
+endif()
+message(STATUS "exports: ${exports}; imports: ${imported}")

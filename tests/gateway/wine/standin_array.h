@@ -1,0 +1,26 @@
+// The stand-in mxArray: the one layout shared by the stand-in libmx and the host.
+#ifndef BRELVANE_STANDIN_ARRAY_H
+#define BRELVANE_STANDIN_ARRAY_H
+
+#include <cstddef>
+
+// Data is always held as doubles, column-major; className, isComplex and
+// isSparse only decide what the class queries answer, so the host can present
+// the module with arrays of any kind.
+struct mxArray_tag {
+    const char* className;
+    bool isComplex;
+    bool isSparse;
+    std::size_t m;
+    std::size_t n;
+    double* pr;  // m*n elements, from malloc
+};
+
+// What the stand-in mexErrMsgIdAndTxt throws to abandon a MEX call; the host
+// catches it around mexFunction, as MATLAB does.
+struct StandinMexError {
+    char id[64];
+    char message[512];
+};
+
+#endif

@@ -1,0 +1,186 @@
+// Host program for Brelvane.mexw64 under Wine: loads the module as MATLAB would,
+// calls mexFunction on recorded problems and compares with the native solver.
+//
+//   brelvane_wine_host <module.mexw64> <cases file>
+//
+// Each line of the cases file is one problem: n and iterations in decimal,
+// then the bit patterns (16 hex digits) of x0[n], P[n*n], c[n], alpha, Q[n*n],
+// d[n], beta and the expected x[n].
+#include <windows.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "standin_array.h"
+
+namespace {
+
+using MexFunction = void (*)(int, mxArray_tag**, int, const mxArray_tag**);
+
+struct Problem {
+    std::int64_t n = 0;
+    std::int64_t iterations = 0;
+    std::vector<double> x0, P, c, alpha, Q, d, beta, expected;
+};
+
+std::vector<double> readDoubles(std::istringstream& in, std::int64_t count) {
+    std::vector<double> values(static_cast<std::size_t>(count));
+    for (double& v : values) {
+        std::string token;
+        in >> token;
+        const std::uint64_t bits = std::stoull(token, nullptr, 16);
+        std::memcpy(&v, &bits, sizeof v);
+    }
+    return values;
+}
+
+std::vector<Problem> readProblems(const char* path) {
+    std::vector<Problem> problems;
+    std::ifstream file(path);
+    for (std::string line; std::getline(file, line);) {
+        std::istringstream in(line);
+        Problem p;
+        if (!(in >> p.n >> p.iterations)) continue;
+        p.x0 = readDoubles(in, p.n);
+        p.P = readDoubles(in, p.n * p.n);
+        p.c = readDoubles(in, p.n);
+        p.alpha = readDoubles(in, 1);
+        p.Q = readDoubles(in, p.n * p.n);
+        p.d = readDoubles(in, p.n);
+        p.beta = readDoubles(in, 1);
+        p.expected = readDoubles(in, p.n);
+        problems.push_back(p);
+    }
+    return problems;
+}
+
+mxArray_tag arrayOf(std::vector<double>& data, std::size_t m, std::size_t n) {
+    return mxArray_tag{"double", false, false, m, n, data.data()};
+}
+
+// The nine arguments of a problem; x0 as a row, the rest as columns.
+struct Arguments {
+    std::vector<double> nValue, iterationsValue;
+    std::vector<mxArray_tag> arrays;
+};
+
+Arguments argumentsOf(Problem& p) {
+    Arguments a;
+    a.nValue = {static_cast<double>(p.n)};
+    a.iterationsValue = {static_cast<double>(p.iterations)};
+    const std::size_t n = static_cast<std::size_t>(p.n);
+    a.arrays = {arrayOf(p.x0, 1, n),    arrayOf(p.P, n, n),      arrayOf(p.c, n, 1),
+                arrayOf(p.alpha, 1, 1), arrayOf(p.Q, n, n),      arrayOf(p.d, n, 1),
+                arrayOf(p.beta, 1, 1),  arrayOf(a.nValue, 1, 1), arrayOf(a.iterationsValue, 1, 1)};
+    return a;
+}
+
+// Calls the module; returns the error identifier it raised, or "" on success.
+std::string call(MexFunction mexFunction, int nlhs, mxArray_tag** plhs,
+                 const std::vector<mxArray_tag>& inputs, int nrhs) {
+    std::vector<const mxArray_tag*> prhs;
+    for (const mxArray_tag& a : inputs) prhs.push_back(&a);
+    try {
+        mexFunction(nlhs, plhs, nrhs, prhs.data());
+    } catch (const StandinMexError& e) {
+        std::printf("    raised %s: %s\n", e.id, e.message);
+        return e.id;
+    }
+    return "";
+}
+
+void destroy(mxArray_tag* a) {
+    if (a == nullptr) return;
+    std::free(a->pr);
+    std::free(a);
+}
+
+// Solves p through the module; true when x is an n-by-1 double column equal
+// bit for bit to the native result.
+bool solvesLikeNative(MexFunction mexFunction, Problem& p) {
+    Arguments a = argumentsOf(p);
+    mxArray_tag* plhs[1] = {nullptr};
+    if (!call(mexFunction, 1, plhs, a.arrays, 9).empty() || plhs[0] == nullptr) return false;
+    const mxArray_tag* x = plhs[0];
+    const std::size_t n = static_cast<std::size_t>(p.n);
+    const bool same = x->m == n && x->n == 1 && std::strcmp(x->className, "double") == 0 &&
+                      (n == 0 || std::memcmp(x->pr, p.expected.data(), n * sizeof(double)) == 0);
+    if (!same)
+        for (std::size_t i = 0; i < n && i < x->m; ++i)
+            std::printf("    x[%zu] = %.17g, native %.17g\n", i, x->pr[i], p.expected[i]);
+    destroy(plhs[0]);
+    return same;
+}
+
+// One bad call, which must raise `id`, followed by a good one, which must
+// still give the native answer.
+bool rejects(MexFunction mexFunction, Problem& good, const char* id, int nlhs, int nrhs,
+             void (*spoil)(Arguments&)) {
+    Arguments a = argumentsOf(good);
+    spoil(a);
+    mxArray_tag* plhs[2] = {nullptr, nullptr};
+    const std::string raised = call(mexFunction, nlhs, plhs, a.arrays, nrhs);
+    destroy(plhs[0]);
+    destroy(plhs[1]);
+    const bool ok = raised == id && solvesLikeNative(mexFunction, good);
+    std::printf("%s: %s\n", ok ? "ok  " : "FAIL", id);
+    return ok;
+}
+
+int checkErrors(MexFunction mexFunction, Problem& good) {
+    static double nan = std::nan("");
+    int failures = 0;
+    failures += !rejects(mexFunction, good, "Brelvane:nargin", 1, 8, [](Arguments&) {});
+    failures += !rejects(mexFunction, good, "Brelvane:nargout", 2, 9, [](Arguments&) {});
+    failures += !rejects(mexFunction, good, "Brelvane:notDouble", 1, 9,
+                         [](Arguments& a) { a.arrays[1].className = "single"; });
+    failures += !rejects(mexFunction, good, "Brelvane:complex", 1, 9,
+                         [](Arguments& a) { a.arrays[4].isComplex = true; });
+    failures += !rejects(mexFunction, good, "Brelvane:sparse", 1, 9,
+                         [](Arguments& a) { a.arrays[5].isSparse = true; });
+    failures += !rejects(mexFunction, good, "Brelvane:tooShort", 1, 9,
+                         [](Arguments& a) { a.arrays[2].m -= 1; });
+    failures += !rejects(mexFunction, good, "Brelvane:notFinite", 1, 9,
+                         [](Arguments& a) { a.arrays[7].pr = &nan; });
+    return failures;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s <module.mexw64> <cases file>\n", argv[0]);
+        return 2;
+    }
+    HMODULE module = LoadLibraryA(argv[1]);
+    if (module == nullptr) {
+        std::fprintf(stderr, "LoadLibrary(%s) failed: error %lu\n", argv[1], GetLastError());
+        return 1;
+    }
+    const auto mexFunction = reinterpret_cast<MexFunction>(
+        reinterpret_cast<void*>(GetProcAddress(module, "mexFunction")));
+    std::vector<Problem> problems = readProblems(argv[2]);
+    if (mexFunction == nullptr || problems.empty()) {
+        std::fprintf(stderr, "no mexFunction in the module, or no problems in %s\n", argv[2]);
+        return 1;
+    }
+    int failures = 0;
+    for (std::size_t i = 0; i < problems.size(); ++i) {
+        const bool ok = solvesLikeNative(mexFunction, problems[i]);
+        std::printf("%s: problem %zu (n = %lld, iterations = %lld)\n", ok ? "ok  " : "FAIL", i,
+                    static_cast<long long>(problems[i].n),
+                    static_cast<long long>(problems[i].iterations));
+        failures += !ok;
+    }
+    failures += checkErrors(mexFunction, problems.front());
+    FreeLibrary(module);
+    std::printf("%d failure(s)\n", failures);
+    return failures == 0 ? 0 : 1;
+}
