@@ -7,6 +7,13 @@
 %
 %   and returns the point reached as an N-by-1 double column.
 %
+%   [X, R] = BRELVANE(...) also returns the ratio along the way, so that you
+%   can see whether ITERATIONS was enough: R(1) = R(X0) and R(t+1) is the
+%   ratio after iteration t, a column of max(ITERATIONS, 0) + 1 values taken
+%   from the running sums the solver keeps (they agree with a fresh
+%   evaluation to a few N*eps). R(end) is the ratio at the returned X. Asking
+%   only for X costs nothing extra.
+%
 %   Arguments
 %     X0          starting point: real double array, at least N elements
 %     P           numerator matrix: real double, symmetric, N-by-N
@@ -35,13 +42,13 @@
 %   N) elements of each array are read. NaN and Inf in the data are not
 %   checked; they propagate into X.
 %
-%   Validated before anything is computed: nine inputs and at most one
-%   output; X0, P, C, Q, D real, full and double; ALPHA, BETA, N, ITERATIONS
+%   Validated before anything is computed: nine inputs and at most two
+%   outputs (with R, ITERATIONS below 2^31 - 1); X0, P, C, Q, D real, full and double; ALPHA, BETA, N, ITERATIONS
 %   real numeric scalars; N and ITERATIONS finite; 0 <= N < 2^31 after
 %   truncation; enough elements in each array. Errors carry identifiers of
 %   the form Brelvane:<mnemonic>, e.g. Brelvane:tooShort.
 %
 %   Example
 %     P = [2 0; 0 4];  Q = eye(2);
-%     x = Brelvane([1; 1], P, [1; 0], 1, Q, [0; 0], 1, 2, 10)
-%     % x = [1 - sqrt(3); 1e-100]
+%     [x, r] = Brelvane([1; 1], P, [1; 0], 1, Q, [0; 0], 1, 2, 10)
+%     % x = [1 - sqrt(3); 1e-100], r = [2.5; 2; 0.634; 0.634; ...]

@@ -1,4 +1,4 @@
-// MEX entry point: x = Brelvane(x0, P, c, alpha, Q, d, beta, n, iterations).
+// MEX entry point: [x, r] = Brelvane(x0, P, c, alpha, Q, d, beta, n, iterations).
 #include <cmath>
 #include <cstdarg>
 #include <cstdint>
@@ -10,8 +10,8 @@
 namespace {
 
 constexpr int inputCount = 9;
-// Every output the caller may ask for; nlhs = 0 still receives x (as ans).
-constexpr int maxOutputCount = 1;
+// x, and the ratio trace r; nlhs = 0 still receives x (as ans).
+constexpr int maxOutputCount = 2;
 
 constexpr double twoTo31 = 2147483648.0;
 constexpr double twoTo63 = 9223372036854775808.0;
@@ -34,7 +34,7 @@ void requireArgumentCounts(int nlhs, int nrhs) {
              "but was given %d.",
              inputCount, nrhs);
     if (nlhs > maxOutputCount)
-        fail("Brelvane:nargout", "Brelvane returns at most %d output, but %d were requested.",
+        fail("Brelvane:nargout", "Brelvane returns at most %d outputs, but %d were requested.",
              maxOutputCount, nlhs);
 }
 
@@ -113,9 +113,26 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const double* d = requireRealDoubleArray(prhs[5], "d", static_cast<std::uint64_t>(n), "n");
     const double beta = requireRealScalar(prhs[6], "beta");
 
-    // Stored before any computing: from here on the host owns the result, so
+    // r holds R(x0) and the ratio after each iteration; its length must fit
+    // a 32-bit dimension, as n does.
+    const std::int64_t traceLength = (iterations > 0 ? iterations : 0) + 1;
+    if (nlhs >= 2 && traceLength > std::int64_t{2147483647})
+        fail("Brelvane:outOfRange",
+             "With the output r, iterations must be below 2^31 - 1 (r has iterations + 1 "
+             "elements), but is %lld.",
+             static_cast<long long>(iterations));
+
+    // Stored before any computing: from here on the host owns the results, so
     // nothing leaks if it abandons the call.
     plhs[0] = mxCreateDoubleMatrix(static_cast<mwSize>(n), 1, mxREAL);
-    if (n == 0) return;
-    requireSolved(ratioDescent(mxGetPr(plhs[0]), x0, P, c, alpha, Q, d, beta, n, iterations), n);
+    if (nlhs < 2) {
+        if (n == 0) return;
+        requireSolved(ratioDescent(mxGetPr(plhs[0]), x0, P, c, alpha, Q, d, beta, n, iterations),
+                      n);
+        return;
+    }
+    plhs[1] = mxCreateDoubleMatrix(static_cast<mwSize>(traceLength), 1, mxREAL);
+    requireSolved(ratioDescentTrace(mxGetPr(plhs[0]), mxGetPr(plhs[1]), x0, P, c, alpha, Q, d,
+                                    beta, n, iterations),
+                  n);
 }

@@ -20,16 +20,25 @@ struct Scalars {
     double dx;
 };
 
+double ratioOf(const Scalars& s, double alpha, double beta) {
+    const double N = (0.5 * s.xPx + s.cx) + alpha;
+    const double D = (0.5 * s.xQx + s.dx) + beta;
+    return N / D;
+}
+
 // `iterations` >= 1 steps from the start-up state. Each step moves x_k to the
 // better stationary point of R along e_k and corrects the scalars; the next
 // step's pass applies column k of P and Q to Px, Qx and chooses its own k in
 // the same sweep. The last step's column update is skipped: nothing returned
-// depends on it.
+// depends on it. With Trace, trace[t] receives the R that step t + 1 starts
+// from, and trace[iterations] the R after the last step.
+template <bool Trace>
 void iterate(const IterationKernels& kernels, double* x, const double* P, const double* c,
              double alpha, const double* Q, const double* d, double beta, std::int64_t n,
-             std::int64_t iterations, double* Px, double* Qx, Scalars& s) {
+             std::int64_t iterations, double* Px, double* Qx, Scalars& s, double* trace) {
     double N = (0.5 * s.xPx + s.cx) + alpha;
     double D = (0.5 * s.xQx + s.dx) + beta;
+    if (Trace) trace[0] = N / D;
     std::int64_t k = kernels.choose(Px, Qx, c, d, D, N / D, n);
     for (std::int64_t t = 1;; ++t) {
         const double Pkk = P[k * (n + 1)];
@@ -41,9 +50,10 @@ void iterate(const IterationKernels& kernels, double* x, const double* P, const 
         s.xPx = ((2.0 * delta) * Px[k] + s.xPx) + (delta * delta) * Pkk;
         s.cx = s.cx + delta * c[k];
         s.dx = s.dx + delta * d[k];
-        if (t == iterations) return;
         N = (0.5 * s.xPx + s.cx) + alpha;
         D = (0.5 * s.xQx + s.dx) + beta;
+        if (Trace) trace[t] = N / D;
+        if (t == iterations) return;
         k = kernels.updateAndChoose(Px, Qx, P + k * n, Q + k * n, delta, c, d, D, N / D, n);
     }
 }
@@ -53,9 +63,15 @@ void iterate(const IterationKernels& kernels, double* x, const double* P, const 
 RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, const double* x0,
                                     const double* P, const double* c, double alpha,
                                     const double* Q, const double* d, double beta,
-                                    std::int64_t n, std::int64_t iterations) {
-    // There is no coordinate to move, and dsymv rejects lda = 0.
-    if (n < 1) return ratioDescentOk;
+                                    std::int64_t n, std::int64_t iterations, double* trace) {
+    const std::int64_t steps = iterations > 0 ? iterations : 0;
+    // There is no coordinate to move, and dsymv rejects lda = 0: R stays
+    // alpha / beta, formed as from empty sums.
+    if (n < 1) {
+        if (trace)
+            for (std::int64_t t = 0; t <= steps; ++t) trace[t] = ratioOf(Scalars{0, 0, 0, 0}, alpha, beta);
+        return ratioDescentOk;
+    }
     if (static_cast<std::uint64_t>(n) > static_cast<std::uint64_t>(std::numeric_limits<BlasInt>::max()))
         return ratioDescentTooLarge;
     if (static_cast<std::uint64_t>(n) > std::numeric_limits<std::size_t>::max() / sizeof(double))
@@ -73,7 +89,13 @@ RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, 
         symMatVec(Q, x, Qx, n);
         s.xQx = dotProduct(x, Qx, n);
         s.dx = dotProduct(d, x, n);
-        if (iterations > 0) iterate(kernels, x, P, c, alpha, Q, d, beta, n, iterations, Px, Qx, s);
+        if (steps == 0) {
+            if (trace) trace[0] = ratioOf(s, alpha, beta);
+        } else if (trace) {
+            iterate<true>(kernels, x, P, c, alpha, Q, d, beta, n, steps, Px, Qx, s, trace);
+        } else {
+            iterate<false>(kernels, x, P, c, alpha, Q, d, beta, n, steps, Px, Qx, s, nullptr);
+        }
         // Exact zeros (+0.0 and -0.0; never NaN) become 1e-100.
         for (std::int64_t i = 0; i < n; ++i)
             if (x[i] == 0.0) x[i] = 1e-100;
@@ -88,5 +110,13 @@ RatioDescentStatus ratioDescent(double* x, const double* x0, const double* P, co
                                 double alpha, const double* Q, const double* d, double beta,
                                 std::int64_t n, std::int64_t iterations) {
     return ratioDescentWith(fastestIterationKernels(), x, x0, P, c, alpha, Q, d, beta, n,
-                            iterations);
+                            iterations, nullptr);
+}
+
+RatioDescentStatus ratioDescentTrace(double* x, double* trace, const double* x0, const double* P,
+                                     const double* c, double alpha, const double* Q,
+                                     const double* d, double beta, std::int64_t n,
+                                     std::int64_t iterations) {
+    return ratioDescentWith(fastestIterationKernels(), x, x0, P, c, alpha, Q, d, beta, n,
+                            iterations, trace);
 }

@@ -37,6 +37,17 @@ RatioDescentStatus ratioDescent(double* x, const double* x0, const double* P, co
                                 double alpha, const double* Q, const double* d, double beta,
                                 std::int64_t n, std::int64_t iterations);
 
+// As ratioDescent, and also the ratio along the way: trace[t] = R after t
+// iterations for t = 0 .. max(iterations, 0), where trace[0] = R(x0). Each is
+// N/D formed from the running scalars (x'Px, x'Qx, c'x, d'x as corrected step
+// by step, not recomputed), so it costs O(1) per iteration; the last is R at
+// the returned x before zeros become 1e-100. trace must hold
+// max(iterations, 0) + 1 doubles. For n < 1 every entry is alpha / beta.
+RatioDescentStatus ratioDescentTrace(double* x, double* trace, const double* x0, const double* P,
+                                     const double* c, double alpha, const double* Q,
+                                     const double* d, double beta, std::int64_t n,
+                                     std::int64_t iterations);
+
 // The step t that moves to the stationary point of lower value of
 //   r(t) = (a2 t^2 + a1 t + a0) / (b2 t^2 + b1 t + b0),
 // found from the roots of h t^2 + g t + l, the numerator of r'(t). NaN when

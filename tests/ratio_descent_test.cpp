@@ -113,3 +113,29 @@ TEST(RatioDescent, AsymmetricMatricesDifferFromTheirLowerTriangle) {
     EXPECT_EQ(solve(upper, 1), solve(lower, 1));  // start-up alone ignores P(0,1)
     EXPECT_NE(a, b);
 }
+
+TEST(RatioDescent, TraceFollowsTheWorkedExample) {
+    // R = 2.5 at the start, 2 after the linear step, then the minimum
+    // (6 - 3 sqrt 3)/(3 - sqrt 3) at x = [1 - sqrt 3, 0], where it stays.
+    const Problem& p = diagonalOverQuadratic;
+    std::vector<double> x(2), r(5);
+    ASSERT_EQ(ratioDescentTrace(x.data(), r.data(), p.x0.data(), p.P.data(), p.c.data(), p.alpha,
+                                p.Q.data(), p.d.data(), p.beta, 2, 4),
+              ratioDescentOk);
+    EXPECT_EQ(r[0], 2.5);
+    EXPECT_EQ(r[1], 2.0);
+    const double s3 = std::sqrt(3.0);
+    for (int t = 2; t < 5; ++t) EXPECT_NEAR(r[t], (6 - 3 * s3) / (3 - s3), 1e-15) << t;
+}
+
+TEST(RatioDescent, TraceOfAnEmptyProblemIsAlphaOverBeta) {
+    std::vector<double> r(4, 0.0);
+    EXPECT_EQ(ratioDescentTrace(nullptr, r.data(), nullptr, nullptr, nullptr, 3.0, nullptr, nullptr,
+                                4.0, 0, 3),
+              ratioDescentOk);
+    EXPECT_EQ(r, std::vector<double>(4, 0.75));
+    std::vector<double> one{0.0, 9.0};
+    ratioDescentTrace(nullptr, one.data(), nullptr, nullptr, nullptr, 3.0, nullptr, nullptr, 4.0,
+                      -1, -5);
+    EXPECT_EQ(one, (std::vector<double>{0.75, 9.0}));  // iterations <= 0: R(x0) alone
+}

@@ -48,6 +48,30 @@ TEST(ReferenceComparison, DyadicProblemsMatchBitForBit) {
     for (int i = 0; i < 600; ++i) expectSameAsPlain(dyadicProblem(rng), lowerSymmetricProduct, i);
 }
 
+TEST(ReferenceComparison, RatioTraceMatchesBitForBitAndLeavesXUnchanged) {
+    std::mt19937_64 rng(testSeed("RatioTraceMatchesBitForBitAndLeavesXUnchanged", 12));
+    for (int i = 0; i < 400; ++i) {
+        const Problem p = dyadicProblem(rng, 17);
+        const std::size_t length = static_cast<std::size_t>(p.iterations > 0 ? p.iterations : 0) + 1;
+        std::vector<double> x(p.n), y(p.n), trace(length + 1, -7.0), want;
+        ASSERT_EQ(ratioDescentTrace(x.data(), trace.data(), p.x0.data(), p.P.data(), p.c.data(),
+                                    p.alpha, p.Q.data(), p.d.data(), p.beta, p.n, p.iterations),
+                  ratioDescentOk);
+        ASSERT_EQ(ratioDescent(y.data(), p.x0.data(), p.P.data(), p.c.data(), p.alpha, p.Q.data(),
+                               p.d.data(), p.beta, p.n, p.iterations),
+                  ratioDescentOk);
+        plainRatioDescent(p.x0, p.P, p.c, p.alpha, p.Q, p.d, p.beta, p.n, p.iterations,
+                          lowerSymmetricProduct, &want);
+        ASSERT_EQ(want.size(), length);
+        for (std::size_t t = 0; t < length; ++t)
+            ASSERT_TRUE(sameDouble(trace[t], want[t]))
+                << "problem " << i << ": r[" << t << "] = " << describe(trace[t]) << ", want "
+                << describe(want[t]);
+        EXPECT_EQ(trace[length], -7.0) << "problem " << i << ": wrote past the trace";
+        for (std::int64_t j = 0; j < p.n; ++j) ASSERT_TRUE(sameDouble(x[j], y[j]));
+    }
+}
+
 TEST(ReferenceComparison, GeneralProblemsMatchBitForBitOnTheSameBlas) {
     std::mt19937_64 rng(testSeed("GeneralProblemsMatchBitForBitOnTheSameBlas", 977));
     for (int i = 0; i < 300; ++i) expectSameAsPlain(generalProblem(rng, 1, 48), blasProduct, i);

@@ -50,13 +50,14 @@ inline double plainRatioStep(double a0, double a1, double a2, double b0, double 
 }
 
 // The whole solve, with the start-up products given by `product` (the plain
-// loop above, or the library's BLAS product for general data).
+// loop above, or the library's BLAS product for general data). `ratios`, if
+// given, receives R at the top of every iteration and after the last.
 template <class Product>
 std::vector<double> plainRatioDescent(std::vector<double> x, const std::vector<double>& P,
                                       const std::vector<double>& c, double alpha,
                                       const std::vector<double>& Q, const std::vector<double>& d,
                                       double beta, std::int64_t n, std::int64_t iterations,
-                                      Product product) {
+                                      Product product, std::vector<double>* ratios = nullptr) {
     std::vector<double> Px = product(P, x, n), Qx = product(Q, x, n);
     double xPx = 0, cx = 0, xQx = 0, dx = 0;
     for (std::int64_t i = 0; i < n; ++i) xPx += x[i] * Px[i];
@@ -68,6 +69,7 @@ std::vector<double> plainRatioDescent(std::vector<double> x, const std::vector<d
         const double N = xPx * 0.5 + cx + alpha;
         const double D = xQx * 0.5 + dx + beta;
         const double R = N / D;
+        if (ratios) ratios->push_back(R);
         for (std::int64_t j = 0; j < n; ++j) {
             const double gNj = Px[j] + c[j], gDj = Qx[j] + d[j];
             gR[j] = gNj / D - gDj * R / D;
@@ -85,6 +87,7 @@ std::vector<double> plainRatioDescent(std::vector<double> x, const std::vector<d
         cx += t * c[k];
         dx += t * d[k];
     }
+    if (ratios) ratios->push_back((xPx * 0.5 + cx + alpha) / (xQx * 0.5 + dx + beta));
     for (double& v : x)
         if (v == 0) v = 1e-100;
     return x;

@@ -7,7 +7,7 @@ with = @(i, value) [good(1:i-1), {value}, good(i+1:end)];
 assert_brelvane_error ("Brelvane:nargin", 1, good(1:8));
 assert_brelvane_error ("Brelvane:nargin", 1, [good, {1}]);
 assert_brelvane_error ("Brelvane:nargin", 1, {});
-assert_brelvane_error ("Brelvane:nargout", 2, good);
+assert_brelvane_error ("Brelvane:nargout", 3, good);
 
 % The five arrays: real, full, double, long enough.
 for i = [1 2 3 5 6]

@@ -125,10 +125,9 @@ bool rejects(MexFunction mexFunction, Problem& good, const char* id, int nlhs, i
              void (*spoil)(Arguments&)) {
     Arguments a = argumentsOf(good);
     spoil(a);
-    mxArray_tag* plhs[2] = {nullptr, nullptr};
+    mxArray_tag* plhs[3] = {nullptr, nullptr, nullptr};
     const std::string raised = call(mexFunction, nlhs, plhs, a.arrays, nrhs);
-    destroy(plhs[0]);
-    destroy(plhs[1]);
+    for (mxArray_tag* out : plhs) destroy(out);
     const bool ok = raised == id && solvesLikeNative(mexFunction, good);
     std::printf("%s: %s\n", ok ? "ok  " : "FAIL", id);
     return ok;
@@ -138,7 +137,7 @@ int checkErrors(MexFunction mexFunction, Problem& good) {
     static double nan = std::nan("");
     int failures = 0;
     failures += !rejects(mexFunction, good, "Brelvane:nargin", 1, 8, [](Arguments&) {});
-    failures += !rejects(mexFunction, good, "Brelvane:nargout", 2, 9, [](Arguments&) {});
+    failures += !rejects(mexFunction, good, "Brelvane:nargout", 3, 9, [](Arguments&) {});
     failures += !rejects(mexFunction, good, "Brelvane:notDouble", 1, 9,
                          [](Arguments& a) { a.arrays[1].className = "single"; });
     failures += !rejects(mexFunction, good, "Brelvane:complex", 1, 9,
