@@ -9,6 +9,10 @@ BRELVANE_PACKAGES=(
 BRELVANE_OCTAVE_PACKAGES=(octave liboctave-dev)
 # Tests: the Windows module cross-built and run under Wine.
 BRELVANE_TEST_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
+# Reliability checks: sanitizers, fuzzing, memcheck.
+BRELVANE_CHECK_PACKAGES=()
+# Packaging and documentation: plots, archives.
+BRELVANE_PACKAGING_PACKAGES=(gnuplot-nox)
 
 # ensure_packages PKG...: install what is missing when run as root, otherwise
 # print the one command that would and fail.
