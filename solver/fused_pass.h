@@ -38,10 +38,6 @@ std::int64_t scalarPass(double* Px, double* Qx, const double* Pk, const double* 
     return index;
 }
 
-// Sequential argmax semantics from lane-wise ones: every lane keeps its first
-// largest entry (strict >, starting below any magnitude), the lanes reduce to
-// the lowest index of the largest value, the tail continues with strict >;
-// a NaN at index 0 overrides everything, as it would sequentially.
 // The sequential choice, fused with the update: best = -1 lets index 0 in
 // unless it is NaN, and a NaN at index 0 then wins as it would in
 // indexOfMaxAbs.
@@ -53,6 +49,10 @@ std::int64_t portablePass(double* Px, double* Qx, const double* Pk, const double
     return std::isnan(gradientAt(Px[0], Qx[0], c[0], d[0], D, R)) ? 0 : k;
 }
 
+// Sequential argmax semantics from lane-wise ones: every lane keeps its first
+// largest entry (strict >, starting below any magnitude), the lanes reduce to
+// the lowest index of the largest value, the tail continues with strict >;
+// a NaN at index 0 overrides everything, as it would sequentially.
 template <class V, bool Update>
 std::int64_t simdPass(double* Px, double* Qx, const double* Pk, const double* Qk, double delta,
                       const double* c, const double* d, double D, double R, std::int64_t n) {

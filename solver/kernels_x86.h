@@ -1,5 +1,5 @@
-// Vector types for the fused pass on x86-64: SSE2 (2 lanes), AVX2 (4), AVX-512 (8).
-// Each struct is used only in the source compiled for its instruction set.
+// The SIMD variants of the per-iteration pass on x86-64: SSE2 (2 lanes), AVX2
+// (4), AVX-512 (8), each defined in the source compiled for its instruction set.
 #ifndef BRELVANE_KERNELS_X86_H
 #define BRELVANE_KERNELS_X86_H
 
