@@ -10,7 +10,7 @@ BRELVANE_OCTAVE_PACKAGES=(octave liboctave-dev)
 # Tests: the Windows module cross-built and run under Wine.
 BRELVANE_TEST_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
 # Reliability checks: sanitizers, fuzzing, memcheck.
-BRELVANE_CHECK_PACKAGES=()
+BRELVANE_CHECK_PACKAGES=(clang-14 libclang-rt-14-dev llvm-14 valgrind)
 # Packaging and documentation: plots, archives.
 BRELVANE_PACKAGING_PACKAGES=(gnuplot-nox)
 

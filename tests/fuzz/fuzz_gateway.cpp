@@ -1,0 +1,175 @@
+// Fuzz target: mexFunction on the stand-in host, with arbitrary argument
+// counts, classes, complexity, sparsity, shapes and values.
+//
+// Every call must either raise a Brelvane: error (or the host's own
+// out-of-memory error) and leave no array behind, or return exactly what
+// ratioDescent / ratioDescentTrace compute from the same data, as an n-by-1
+// real double column. Reads past an array are caught by the sanitizers and
+// by the host, which refuses raw access to data the gateway did not validate.
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "fuzz_input.h"
+#include "host_standin.h"
+#include "ratio_descent.h"
+#include "test_support.h"
+
+namespace {
+
+[[noreturn]] void finding(const char* what) {
+    std::fprintf(stderr, "fuzz_gateway: %s\n", what);
+    std::abort();
+}
+
+const char* const otherClasses[] = {"single", "int8",   "uint8",   "int16", "int32", "uint32",
+                                    "int64",  "uint64", "logical", "char",  "cell",  "struct"};
+
+bool classIs(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
+
+// v as the host would hold it in an array of that class, converted back to
+// double: integers round half away from zero and saturate, NaN becomes 0.
+double asClass(double v, const char* className) {
+    struct Range {
+        const char* name;
+        double lowest, highest;
+    };
+    static const Range integers[] = {{"int8", -128.0, 127.0},
+                                     {"uint8", 0.0, 255.0},
+                                     {"int16", -32768.0, 32767.0},
+                                     {"int32", -2147483648.0, 2147483647.0},
+                                     {"uint32", 0.0, 4294967295.0},
+                                     {"int64", -9223372036854775808.0, 9223372036854775807.0},
+                                     {"uint64", 0.0, 18446744073709551615.0},
+                                     {"char", 0.0, 65535.0}};
+    if (classIs(className, "single")) {
+        if (std::isnan(v) || std::fabs(v) > std::numeric_limits<float>::max())
+            return std::isnan(v) ? v : std::copysign(HUGE_VAL, v);
+        return static_cast<double>(static_cast<float>(v));
+    }
+    if (classIs(className, "logical")) return v != 0.0 ? 1.0 : 0.0;
+    for (const Range& r : integers)
+        if (classIs(className, r.name))
+            return std::isnan(v) ? 0.0 : std::fmin(std::fmax(std::round(v), r.lowest), r.highest);
+    return v;
+}
+
+// Argument roles by position: x0, P, c, alpha, Q, d, beta, n, iterations.
+enum Role { vector, matrix, scalar };
+const Role roles[9] = {vector, matrix, vector, scalar, matrix, vector, scalar, scalar, scalar};
+
+mxArray_tag* decodeArgument(FuzzInput& in, int position, std::size_t dims) {
+    const std::uint8_t kind = in.byte();
+    const char* className = kind >= 0xf0 ? otherClasses[kind % 12] : "double";
+    const std::uint8_t flags = in.byte();
+    const bool isComplex = flags == 1, isSparse = flags == 2;
+    // Mostly the shape the argument's role asks for, for the n the input is
+    // built around; otherwise any small shape, empty ones included.
+    const std::uint8_t shape = in.byte();
+    const Role role = position < 9 ? roles[position] : scalar;
+    std::size_t m = 1, n = 1;
+    if (shape >= 200) {
+        m = shape % 10, n = in.below(10);
+    } else if (role == vector) {
+        (shape % 2 ? m : n) = dims;
+    } else if (role == matrix) {
+        m = n = dims;
+    }
+    std::vector<double> values(m * n);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        // n and iterations: mostly the built-around n and a small count.
+        const std::uint8_t pick = i == 0 && (position == 7 || position == 8) ? in.byte() : 255;
+        double v;
+        if (pick < 128 && position == 7)
+            v = static_cast<double>(dims) + (pick % 4 == 3 ? 0.75 : 0.0);
+        else if (pick < 128)
+            v = static_cast<double>(static_cast<int>(pick % 48) - 6) + (pick >= 96 ? 0.5 : 0.0);
+        else
+            v = in.value();
+        values[i] = asClass(v, className);
+    }
+    return standin::newArray(className, m, n, values.data(), isComplex, isSparse);
+}
+
+// With n >= 1, an iteration count of 2^16 or more would keep one input running
+// for minutes, so it is folded below 2^16; except where the gateway or the
+// host refuses the call before any solving: 2^63 and beyond, and, with the
+// output r, counts whose r is too long for a 32-bit dimension or for the host.
+void boundWork(std::vector<mxArray_tag*>& args, int nlhs) {
+    if (args.size() < 9 || args[7]->m * args[7]->n == 0 || args[8]->m * args[8]->n == 0) return;
+    const double n = std::trunc(args[7]->pr[0]);
+    double& iterations = args[8]->pr[0];
+    const double t = std::trunc(iterations);
+    const bool refusedWithTrace =
+        nlhs >= 2 && t >= static_cast<double>(standin::maxCreatedElements);
+    if (std::isfinite(n) && n >= 1.0 && t >= 65536.0 && t < 9223372036854775808.0 &&
+        !refusedWithTrace)
+        iterations = std::fmod(t, 65536.0);
+}
+
+bool sameColumn(const mxArray_tag* a, const std::vector<double>& want) {
+    if (a == nullptr || !classIs(a->className, "double") || a->isComplex || a->isSparse ||
+        a->m != want.size() || a->n != 1)
+        return false;
+    for (std::size_t i = 0; i < want.size(); ++i)
+        if (!sameDouble(a->pr[i], want[i])) return false;
+    return true;
+}
+
+// A call the gateway accepted: it must have had nine arguments, a valid n and
+// iteration count, and must return the solver's own results.
+void checkAccepted(const std::vector<mxArray_tag*>& args, int nrhs, int nlhs,
+                   mxArray_tag* const* plhs) {
+    if (nrhs != 9 || nlhs > 2) finding("accepted a wrong number of arguments");
+    const double nValue = args[7]->pr[0], iterationsValue = args[8]->pr[0];
+    if (!(std::trunc(nValue) >= 0.0 && std::trunc(nValue) < 2147483648.0))
+        finding("accepted an n outside [0, 2^31)");
+    if (!(std::trunc(iterationsValue) >= -9223372036854775808.0 &&
+          std::trunc(iterationsValue) < 9223372036854775808.0))
+        finding("accepted an iteration count outside the 64-bit range");
+    const std::int64_t n = static_cast<std::int64_t>(nValue);
+    const std::int64_t iterations = static_cast<std::int64_t>(iterationsValue);
+    std::vector<double> x(static_cast<std::size_t>(n));
+    if (nlhs < 2) {
+        ratioDescent(x.data(), args[0]->pr, args[1]->pr, args[2]->pr, args[3]->pr[0], args[4]->pr,
+                     args[5]->pr, args[6]->pr[0], n, iterations);
+    } else {
+        // Accepted, so r fitted the host's limit.
+        std::vector<double> trace(static_cast<std::size_t>(iterations > 0 ? iterations : 0) + 1);
+        ratioDescentTrace(x.data(), trace.data(), args[0]->pr, args[1]->pr, args[2]->pr,
+                          args[3]->pr[0], args[4]->pr, args[5]->pr, args[6]->pr[0], n, iterations);
+        if (!sameColumn(plhs[1], trace)) finding("r differs from ratioDescentTrace's");
+    }
+    if (!sameColumn(plhs[0], x)) finding("x differs from ratioDescent's");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzInput in(data, size);
+    const std::size_t dims = in.below(10);
+    const int nlhs = static_cast<int>(in.below(4));
+    const std::uint8_t count = in.byte();
+    const int nrhs = count < 224 ? 9 : count % 12;
+    std::vector<mxArray_tag*> args;
+    for (int i = 0; i < nrhs; ++i) args.push_back(decodeArgument(in, i, dims));
+    boundWork(args, nlhs);
+
+    mxArray_tag* plhs[3] = {nullptr, nullptr, nullptr};
+    const standin::CallOutcome outcome = standin::callMexFunction(nlhs, plhs, nrhs, args.data());
+    if (outcome.errorId.empty()) {
+        checkAccepted(args, nrhs, nlhs, plhs);
+    } else {
+        if (outcome.errorId.rfind("Brelvane:", 0) != 0 && outcome.errorId != "standin:outOfMemory")
+            finding("an error without a Brelvane: identifier");
+        if (outcome.message.empty()) finding("an error without a message");
+    }
+    for (mxArray_tag* out : plhs) standin::destroyOutput(out);
+    for (mxArray_tag* a : args) standin::destroyArray(a);
+    if (standin::liveCreatedArrays() != 0) finding("an array outlived its call");
+    return 0;
+}

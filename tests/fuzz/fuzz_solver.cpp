@@ -1,0 +1,102 @@
+// Fuzz target: ratioDescent, ratioDescentTrace, ratioStep and indexOfMaxAbs on
+// arbitrary doubles (NaN, infinities, extremes, ties), small n and iteration
+// counts, symmetric or not, against the plain second evaluation, bit for bit.
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "fuzz_input.h"
+#include "ratio_descent.h"
+#include "straightforward_solver.h"
+#include "test_support.h"
+
+namespace {
+
+[[noreturn]] void finding(const char* what) {
+    std::fprintf(stderr, "fuzz_solver: %s\n", what);
+    std::abort();
+}
+
+// Storage of exactly `count` doubles, so a read past the end is caught.
+std::vector<double> values(FuzzInput& in, std::size_t count) {
+    std::vector<double> v(count);
+    for (double& e : v) e = in.value();
+    return v;
+}
+
+std::vector<double> blasProduct(const std::vector<double>& A, const std::vector<double>& x,
+                                std::int64_t n) {
+    std::vector<double> y(static_cast<std::size_t>(n));
+    symMatVec(A.data(), x.data(), y.data(), n);
+    return y;
+}
+
+bool same(const std::vector<double>& a, const std::vector<double>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (!sameDouble(a[i], b[i])) return false;
+    return true;
+}
+
+void checkSolve(FuzzInput& in) {
+    const std::int64_t n = in.below(20);
+    const std::int64_t iterations = static_cast<std::int8_t>(in.byte()) / 2;
+    const std::size_t m = static_cast<std::size_t>(n);
+    const bool symmetric = in.byte() % 2 == 0;
+    const std::vector<double> x0 = values(in, m), c = values(in, m), d = values(in, m);
+    std::vector<double> P = values(in, m * m), Q = values(in, m * m);
+    if (symmetric)
+        for (std::size_t j = 0; j < m; ++j)
+            for (std::size_t i = j + 1; i < m; ++i)
+                P[j + i * m] = P[i + j * m], Q[j + i * m] = Q[i + j * m];
+    const double alpha = in.value(), beta = in.value();
+
+    std::vector<double> x(m), y(m),
+        trace(static_cast<std::size_t>(iterations > 0 ? iterations : 0) + 1);
+    if (ratioDescent(x.data(), x0.data(), P.data(), c.data(), alpha, Q.data(), d.data(), beta, n,
+                     iterations) != ratioDescentOk ||
+        ratioDescentTrace(y.data(), trace.data(), x0.data(), P.data(), c.data(), alpha, Q.data(),
+                          d.data(), beta, n, iterations) != ratioDescentOk)
+        finding("a small problem was refused");
+    if (!same(x, y)) finding("ratioDescent and ratioDescentTrace disagree on x");
+    if (n == 0) {
+        // No coordinate: R stays alpha / beta, formed as from empty sums.
+        for (double r : trace)
+            if (!sameDouble(r, (0.0 + alpha) / (0.0 + beta)))
+                finding("r moved without coordinates");
+        return;
+    }
+    std::vector<double> ratios;
+    const std::vector<double> want =
+        plainRatioDescent(x0, P, c, alpha, Q, d, beta, n, iterations, blasProduct, &ratios);
+    if (!same(x, want)) finding("x differs from the plain evaluation");
+    if (!same(trace, ratios)) finding("r differs from the plain evaluation");
+}
+
+void checkStep(FuzzInput& in) {
+    const double a0 = in.value(), a1 = in.value(), a2 = in.value();
+    const double b0 = in.value(), b1 = in.value(), b2 = in.value();
+    if (!sameDouble(ratioStep(a0, a1, a2, b0, b1, b2), plainRatioStep(a0, a1, a2, b0, b1, b2)))
+        finding("ratioStep differs from the plain evaluation");
+}
+
+void checkArgmax(FuzzInput& in) {
+    const std::vector<double> v = values(in, in.below(20));
+    const std::int64_t n = static_cast<std::int64_t>(v.size());
+    std::int64_t k = 0;
+    for (std::int64_t i = 1; i < n; ++i)
+        if (std::fabs(v[i]) > std::fabs(v[k])) k = i;
+    if (indexOfMaxAbs(v.data(), n) != k) finding("indexOfMaxAbs differs from the plain loop");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzInput in(data, size);
+    checkStep(in);
+    checkArgmax(in);
+    checkSolve(in);
+    return 0;
+}

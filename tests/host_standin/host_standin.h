@@ -1,0 +1,50 @@
+// A native stand-in for the MEX host: arrays, the mx/mex functions the gateway
+// calls, and a host-side call that abandons a MEX call on error as MATLAB does.
+#ifndef BRELVANE_HOST_STANDIN_H
+#define BRELVANE_HOST_STANDIN_H
+
+#include <cstddef>
+#include <string>
+
+// The array layout and the thrown error are the Wine stand-in's: one host
+// model for both platforms.
+#include "standin_array.h"
+
+namespace standin {
+
+// Largest array mxCreateDoubleMatrix hands out, in elements. Beyond it the
+// call is abandoned with standin:outOfMemory, as MATLAB abandons a MEX call
+// whose allocation fails.
+constexpr std::size_t maxCreatedElements = std::size_t{1} << 22;
+
+// A new m-by-n array presenting itself as `className` (double, single, int32,
+// logical, char, cell, ...), holding m*n doubles copied from `values` (or
+// zeros), in storage of exactly that size, so a read past it is caught.
+mxArray_tag* newArray(const char* className, std::size_t m, std::size_t n,
+                      const double* values = nullptr, bool isComplex = false,
+                      bool isSparse = false);
+void destroyArray(mxArray_tag* a);
+
+// Arrays made by mxCreateDoubleMatrix and not destroyed yet.
+std::size_t liveCreatedArrays();
+
+struct CallOutcome {
+    std::string errorId;  // empty when the call returned normally
+    std::string message;
+};
+
+// Calls mexFunction with max(nlhs, 1) output slots, as MATLAB does. On an
+// error every array created during the call is destroyed and plhs is cleared;
+// on return, the outputs in plhs belong to the caller. A call that returns
+// with an array it created but did not hand out, or hands out one it did not
+// create, stops the process: the module would leak or break its caller. So
+// does one that returns without plhs[0], which this module always sets (x is
+// the answer even when nlhs = 0).
+CallOutcome callMexFunction(int nlhs, mxArray_tag** plhs, int nrhs, mxArray_tag* const* prhs);
+
+// Releases an output a successful call handed to its caller.
+void destroyOutput(mxArray_tag* a);
+
+}  // namespace standin
+
+#endif
