@@ -104,7 +104,7 @@ def solver_seeds():
         data += bytes([n, iterations * 2 % 256, sym]) + vals(3 * n + 2 * n * n) + vals(2)
         write("solver", f"solve_n{n}", data)
     specials = bytes([NAN, 0, INF, NEG_INF, 1, HUGE])
-    write("solver", "step_specials", specials + bytes([3, NAN, INF, 2]) + bytes([2, 6, 0]) +
+    write("solver", "step_nonfinite", specials + bytes([3, NAN, INF, 2]) + bytes([2, 6, 0]) +
           bytes([dyadic(1), NAN, 0, 0, 1, 1, INF, 0, 2, 2, 0, 0, 1, 1, 0, 0, 3]))
 
 
