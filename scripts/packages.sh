@@ -11,8 +11,9 @@ BRELVANE_OCTAVE_PACKAGES=(octave liboctave-dev)
 BRELVANE_TEST_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
 # Reliability checks: sanitizers, fuzzing, memcheck.
 BRELVANE_CHECK_PACKAGES=(clang-14 libclang-rt-14-dev llvm-14 valgrind)
-# Packaging and documentation: plots, archives.
-BRELVANE_PACKAGING_PACKAGES=(gnuplot-nox)
+# Packaging and documentation: the demo's plot (gnuplot, and Ghostscript and a
+# font for Octave's PNG output).
+BRELVANE_PACKAGING_PACKAGES=(gnuplot-nox ghostscript fonts-freefont-otf)
 
 # ensure_packages PKG...: install what is missing when run as root, otherwise
 # print the one command that would and fail.
