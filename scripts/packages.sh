@@ -9,8 +9,9 @@ BRELVANE_PACKAGES=(
 BRELVANE_OCTAVE_PACKAGES=(octave liboctave-dev)
 # Tests: the Windows module cross-built and run under Wine.
 BRELVANE_TEST_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
-# Reliability checks: sanitizers, fuzzing, memcheck.
-BRELVANE_CHECK_PACKAGES=(clang-14 libclang-rt-14-dev llvm-14 valgrind)
+# Reliability checks: sanitizers, fuzzing, memcheck; the thread-sanitizer build
+# links the reference BLAS, which has no threads of its own.
+BRELVANE_CHECK_PACKAGES=(clang-14 libclang-rt-14-dev llvm-14 valgrind libblas-dev)
 # Packaging and documentation: the demo's plot (gnuplot, and Ghostscript and a
 # font for Octave's PNG output).
 BRELVANE_PACKAGING_PACKAGES=(gnuplot-nox ghostscript fonts-freefont-otf)
