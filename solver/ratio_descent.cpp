@@ -68,8 +68,10 @@ RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, 
     // There is no coordinate to move, and dsymv rejects lda = 0: R stays
     // alpha / beta, formed as from empty sums.
     if (n < 1) {
-        if (trace)
-            for (std::int64_t t = 0; t <= steps; ++t) trace[t] = ratioOf(Scalars{0, 0, 0, 0}, alpha, beta);
+        if (trace) {
+            const double R = ratioOf(Scalars{0, 0, 0, 0}, alpha, beta);
+            for (std::int64_t t = 0; t <= steps; ++t) trace[t] = R;
+        }
         return ratioDescentOk;
     }
     if (static_cast<std::uint64_t>(n) > static_cast<std::uint64_t>(std::numeric_limits<BlasInt>::max()))
