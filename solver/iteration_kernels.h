@@ -32,12 +32,15 @@ const IterationKernels* iterationKernels(KernelVariant variant);
 // The widest variant this CPU runs.
 const IterationKernels& fastestIterationKernels();
 
-// ratioDescent (trace null) or ratioDescentTrace with the given kernels, for
-// tests and benchmarks that pin a variant; identical results whichever run.
+// ratioDescent (trace null), ratioDescentTrace or, with options,
+// ratioDescentWithOptions, on the given kernels, for tests and benchmarks
+// that pin a variant; identical results whichever run.
 RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, const double* x0,
                                     const double* P, const double* c, double alpha,
                                     const double* Q, const double* d, double beta,
                                     std::int64_t n, std::int64_t iterations,
-                                    double* trace = nullptr);
+                                    double* trace = nullptr,
+                                    const RatioDescentOptions* options = nullptr,
+                                    RatioDescentReport* report = nullptr);
 
 #endif

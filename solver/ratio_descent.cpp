@@ -1,13 +1,26 @@
-// Driver of the greedy coordinate descent: start-up products, iterations, finish.
+// Driver of the greedy coordinate descent: start-up products, iterations, stopping, finish.
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 
 #include "blas_dsymv.h"
+#include "fused_pass.h"
 #include "iteration_kernels.h"
 #include "ratio_descent.h"
 
 namespace {
+
+// The data of one solve, as given.
+struct Problem {
+    const double* P;
+    const double* c;
+    double alpha;
+    const double* Q;
+    const double* d;
+    double beta;
+    std::int64_t n;
+};
 
 // Running scalars. Invariant at the top of every iteration (exact in exact
 // arithmetic): Px = P*x, Qx = Q*x, xPx = x'Px, xQx = x'Qx, cx = c'x,
@@ -20,42 +33,151 @@ struct Scalars {
     double dx;
 };
 
-double ratioOf(const Scalars& s, double alpha, double beta) {
-    const double N = (0.5 * s.xPx + s.cx) + alpha;
-    const double D = (0.5 * s.xQx + s.dx) + beta;
-    return N / D;
+double numeratorOf(const Scalars& s, const Problem& p) { return (0.5 * s.xPx + s.cx) + p.alpha; }
+double denominatorOf(const Scalars& s, const Problem& p) { return (0.5 * s.xQx + s.dx) + p.beta; }
+double ratioOf(const Scalars& s, const Problem& p) { return numeratorOf(s, p) / denominatorOf(s, p); }
+
+// Equal bit patterns: -0.0 differs from +0.0.
+bool sameBits(double a, double b) {
+    std::uint64_t ua;
+    std::uint64_t ub;
+    std::memcpy(&ua, &a, sizeof ua);
+    std::memcpy(&ub, &b, sizeof ub);
+    return ua == ub;
 }
 
-// `iterations` >= 1 steps from the start-up state. Each step moves x_k to the
-// better stationary point of R along e_k and corrects the scalars; the next
-// step's pass applies column k of P and Q to Px, Qx and chooses its own k in
-// the same sweep. The last step's column update is skipped: nothing returned
-// depends on it. With Trace, trace[t] receives the R that step t + 1 starts
-// from, and trace[iterations] the R after the last step.
+bool sameScalars(const Scalars& a, const Scalars& b) {
+    return sameBits(a.xPx, b.xPx) && sameBits(a.xQx, b.xQx) && sameBits(a.cx, b.cx) &&
+           sameBits(a.dx, b.dx);
+}
+
+// True when y[j] <- delta * Ak[j] + y[j], the column update, would leave every
+// y[j] as it is, bit for bit. A NaN sum counts as a change, since which NaN
+// an addition returns may depend on the order of its operands; so the answer
+// errs only towards "changed". Stops at the first change.
+bool columnUpdateChangesNothing(const double* y, const double* Ak, double delta, std::int64_t n) {
+    for (std::int64_t j = 0; j < n; ++j) {
+        const double v = delta * Ak[j] + y[j];
+        if (std::isnan(v) || !sameBits(v, y[j])) return false;
+    }
+    return true;
+}
+
+// About 2^20 elements of work between two interrupt polls: a few
+// milliseconds at any n, so a poll costs nothing measurable.
+std::int64_t pollInterval(std::int64_t n) {
+    constexpr std::int64_t work = std::int64_t{1} << 20;
+    return n < work ? work / n : 1;
+}
+
+bool interruptPending(const RatioDescentOptions& o) {
+    return o.interruptPending != nullptr && o.interruptPending(o.interruptContext);
+}
+
+struct Outcome {
+    std::int64_t iterations;
+    RatioDescentStop stop;
+    double gradient;  // set when asked for
+};
+
+// Iterations from the start-up state, pipelined: step t moves x_k and
+// corrects the scalars; the pass that chooses step t + 1's coordinate first
+// applies step t's column k of P and Q to Px and Qx, in the same sweep:
+//
+//   choose k_1 | step 1 | update k_1 + choose k_2 | step 2 | ... | step T
+//
+// After the last step its column update is still pending; it is applied only
+// when the gradient at the returned x is asked for (wantGradient). With
+// Trace, trace[t] receives R after t steps. The stationary test runs in full
+// only when x_k and the scalars came out unchanged, so it costs two
+// comparisons on every other step.
 template <bool Trace>
-void iterate(const IterationKernels& kernels, double* x, const double* P, const double* c,
-             double alpha, const double* Q, const double* d, double beta, std::int64_t n,
-             std::int64_t iterations, double* Px, double* Qx, Scalars& s, double* trace) {
-    double N = (0.5 * s.xPx + s.cx) + alpha;
-    double D = (0.5 * s.xQx + s.dx) + beta;
+Outcome iterate(const IterationKernels& kernels, const Problem& p, double* x, double* Px,
+                double* Qx, Scalars& s, std::int64_t iterations,
+                const RatioDescentOptions& options, bool wantGradient, double* trace) {
+    const std::int64_t n = p.n;
+    double N = numeratorOf(s, p);
+    double D = denominatorOf(s, p);
     if (Trace) trace[0] = N / D;
-    std::int64_t k = kernels.choose(Px, Qx, c, d, D, N / D, n);
+    std::int64_t k = kernels.choose(Px, Qx, p.c, p.d, D, N / D, n);
+    const std::int64_t interval = pollInterval(n);
+    std::int64_t untilPoll = interval;
     for (std::int64_t t = 1;; ++t) {
-        const double Pkk = P[k * (n + 1)];
-        const double Qkk = Q[k * (n + 1)];
-        const double delta = ratioStep(N, Px[k] + c[k], 0.5 * Pkk, D, Qx[k] + d[k], 0.5 * Qkk);
-        x[k] = delta + x[k];
+        if (options.gradientTolerance > 0.0) {
+            // The magnitude the choice compared, recomputed by the same formula.
+            const double g = std::fabs(gradientAt(Px[k], Qx[k], p.c[k], p.d[k], D, N / D));
+            if (g <= options.gradientTolerance) return {t - 1, ratioDescentStopGradient, g};
+        }
+        const double* Pk = p.P + k * n;
+        const double* Qk = p.Q + k * n;
+        const double Pkk = Pk[k];
+        const double Qkk = Qk[k];
+        // ratioStep(a0, a1, a2, b0, b1, b2) along e_k: N and D, their slopes
+        // dN/dx_k, dD/dx_k and their curvatures P_kk / 2, Q_kk / 2.
+        const double dN = Px[k] + p.c[k];
+        const double dD = Qx[k] + p.d[k];
+        const double delta = ratioStep(N, dN, 0.5 * Pkk, D, dD, 0.5 * Qkk);
+        const double xk = x[k];
+        const Scalars before = s;
+        x[k] = delta + xk;
         // From Qx[k] and Px[k] before column k is applied to them.
         s.xQx = ((2.0 * delta) * Qx[k] + s.xQx) + (delta * delta) * Qkk;
         s.xPx = ((2.0 * delta) * Px[k] + s.xPx) + (delta * delta) * Pkk;
-        s.cx = s.cx + delta * c[k];
-        s.dx = s.dx + delta * d[k];
-        N = (0.5 * s.xPx + s.cx) + alpha;
-        D = (0.5 * s.xQx + s.dx) + beta;
+        s.cx = s.cx + delta * p.c[k];
+        s.dx = s.dx + delta * p.d[k];
+        N = numeratorOf(s, p);
+        D = denominatorOf(s, p);
         if (Trace) trace[t] = N / D;
-        if (t == iterations) return;
-        k = kernels.updateAndChoose(Px, Qx, P + k * n, Q + k * n, delta, c, d, D, N / D, n);
+        if (sameBits(x[k], xk) && sameScalars(s, before) && !std::isnan(delta) &&
+            columnUpdateChangesNothing(Px, Pk, delta, n) &&
+            columnUpdateChangesNothing(Qx, Qk, delta, n)) {
+            // The state is the one k was chosen in, so k is the next choice too.
+            if (Trace)
+                for (std::int64_t u = t + 1; u <= iterations; ++u) trace[u] = trace[t];
+            const double g =
+                wantGradient ? std::fabs(gradientAt(Px[k], Qx[k], p.c[k], p.d[k], D, N / D)) : 0.0;
+            return {t, ratioDescentStopStationary, g};
+        }
+        const bool last = t == iterations;
+        bool interrupted = false;
+        if (!last && --untilPoll == 0) {
+            untilPoll = interval;
+            interrupted = interruptPending(options);
+        }
+        if (last || interrupted) {
+            double g = 0.0;
+            if (wantGradient) {
+                k = kernels.updateAndChoose(Px, Qx, Pk, Qk, delta, p.c, p.d, D, N / D, n);
+                g = std::fabs(gradientAt(Px[k], Qx[k], p.c[k], p.d[k], D, N / D));
+            }
+            return {t, last ? ratioDescentStopIterations : ratioDescentStopInterrupted, g};
+        }
+        k = kernels.updateAndChoose(Px, Qx, Pk, Qk, delta, p.c, p.d, D, N / D, n);
     }
+}
+
+// |dR/dx_k| at the coordinate k the next choice takes, with the column
+// updates all applied.
+double gradientOfChoice(const IterationKernels& kernels, const Problem& p, const double* Px,
+                        const double* Qx, const Scalars& s) {
+    const double D = denominatorOf(s, p);
+    const double R = numeratorOf(s, p) / D;
+    const std::int64_t k = kernels.choose(Px, Qx, p.c, p.d, D, R, p.n);
+    return std::fabs(gradientAt(Px[k], Qx[k], p.c[k], p.d[k], D, R));
+}
+
+// No coordinate to move, and dsymv rejects lda = 0: R stays alpha / beta,
+// formed as from empty sums, and the gradient is the empty one.
+Outcome emptySolve(const Problem& p, std::int64_t steps, const RatioDescentOptions& options,
+                   double* trace) {
+    const double R = ratioOf(Scalars{0, 0, 0, 0}, p);
+    if (steps == 0 || options.gradientTolerance > 0.0) {
+        if (trace) trace[0] = R;
+        return {0, steps == 0 ? ratioDescentStopIterations : ratioDescentStopGradient, 0.0};
+    }
+    if (trace)
+        for (std::int64_t t = 0; t <= steps; ++t) trace[t] = R;
+    return {1, ratioDescentStopStationary, 0.0};
 }
 
 }  // namespace
@@ -63,15 +185,16 @@ void iterate(const IterationKernels& kernels, double* x, const double* P, const 
 RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, const double* x0,
                                     const double* P, const double* c, double alpha,
                                     const double* Q, const double* d, double beta,
-                                    std::int64_t n, std::int64_t iterations, double* trace) {
+                                    std::int64_t n, std::int64_t iterations, double* trace,
+                                    const RatioDescentOptions* options,
+                                    RatioDescentReport* report) {
+    const RatioDescentOptions defaults;
+    const RatioDescentOptions& o = options ? *options : defaults;
+    const Problem p{P, c, alpha, Q, d, beta, n};
     const std::int64_t steps = iterations > 0 ? iterations : 0;
-    // There is no coordinate to move, and dsymv rejects lda = 0: R stays
-    // alpha / beta, formed as from empty sums.
     if (n < 1) {
-        if (trace) {
-            const double R = ratioOf(Scalars{0, 0, 0, 0}, alpha, beta);
-            for (std::int64_t t = 0; t <= steps; ++t) trace[t] = R;
-        }
+        const Outcome out = emptySolve(p, steps, o, trace);
+        if (report) *report = {out.iterations, out.stop, out.gradient, ratioOf(Scalars{0, 0, 0, 0}, p)};
         return ratioDescentOk;
     }
     if (static_cast<std::uint64_t>(n) > static_cast<std::uint64_t>(std::numeric_limits<BlasInt>::max()))
@@ -91,17 +214,23 @@ RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, 
         symMatVec(Q, x, Qx, n);
         s.xQx = dotProduct(x, Qx, n);
         s.dx = dotProduct(d, x, n);
-        if (steps == 0) {
-            if (trace) trace[0] = ratioOf(s, alpha, beta);
+        Outcome out{0, ratioDescentStopIterations, 0.0};
+        // The start-up products are the longest stretch without a poll.
+        if (interruptPending(o)) {
+            out.stop = ratioDescentStopInterrupted;
+        } else if (steps == 0) {
+            if (report) out.gradient = gradientOfChoice(kernels, p, Px, Qx, s);
         } else if (trace) {
-            iterate<true>(kernels, x, P, c, alpha, Q, d, beta, n, steps, Px, Qx, s, trace);
+            out = iterate<true>(kernels, p, x, Px, Qx, s, steps, o, report != nullptr, trace);
         } else {
-            iterate<false>(kernels, x, P, c, alpha, Q, d, beta, n, steps, Px, Qx, s, nullptr);
+            out = iterate<false>(kernels, p, x, Px, Qx, s, steps, o, report != nullptr, nullptr);
         }
+        if (trace && out.iterations == 0) trace[0] = ratioOf(s, p);
+        if (report) *report = {out.iterations, out.stop, out.gradient, ratioOf(s, p)};
         // Exact zeros (+0.0 and -0.0; never NaN) become 1e-100.
         for (std::int64_t i = 0; i < n; ++i)
             if (x[i] == 0.0) x[i] = 1e-100;
-        status = ratioDescentOk;
+        status = out.stop == ratioDescentStopInterrupted ? ratioDescentInterrupted : ratioDescentOk;
     }
     std::free(Px);
     std::free(Qx);
@@ -121,4 +250,14 @@ RatioDescentStatus ratioDescentTrace(double* x, double* trace, const double* x0,
                                      std::int64_t iterations) {
     return ratioDescentWith(fastestIterationKernels(), x, x0, P, c, alpha, Q, d, beta, n,
                             iterations, trace);
+}
+
+RatioDescentStatus ratioDescentWithOptions(double* x, double* trace, const double* x0,
+                                           const double* P, const double* c, double alpha,
+                                           const double* Q, const double* d, double beta,
+                                           std::int64_t n, std::int64_t iterations,
+                                           const RatioDescentOptions& options,
+                                           RatioDescentReport* report) {
+    return ratioDescentWith(fastestIterationKernels(), x, x0, P, c, alpha, Q, d, beta, n,
+                            iterations, trace, &options, report);
 }

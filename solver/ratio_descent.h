@@ -23,6 +23,48 @@ enum RatioDescentStatus {
     // n is larger than the BLAS this library was built against can index;
     // x is left untouched.
     ratioDescentTooLarge = 2,
+    // The interrupt poll of RatioDescentOptions answered true; x and the trace
+    // hold the point reached so far (see RatioDescentReport::iterations).
+    ratioDescentInterrupted = 3,
+};
+
+// Why a solve stopped.
+enum RatioDescentStop {
+    // Every requested iteration ran.
+    ratioDescentStopIterations = 0,
+    // Before an iteration, max_j |dR/dx_j| was <= gradientTolerance.
+    ratioDescentStopGradient = 1,
+    // An iteration left x, P*x, Q*x and the four running scalars unchanged bit
+    // for bit, so every later one would repeat it exactly: the result is the
+    // one the full count gives, and the trace is filled out with the
+    // repeated ratio.
+    ratioDescentStopStationary = 2,
+    // The interrupt poll answered true.
+    ratioDescentStopInterrupted = 3,
+};
+
+struct RatioDescentOptions {
+    // Stop before an iteration once the largest |dR/dx_j| over j, computed as
+    // the coordinate choice computes it (so a NaN never stops), is <= this.
+    // 0 never stops.
+    double gradientTolerance = 0.0;
+    // Asked every 2^20 / n iterations (at least once per iteration for huge
+    // n) and after each start-up product, from the calling thread; true stops
+    // the solve with ratioDescentInterrupted. Null is never asked.
+    bool (*interruptPending)(void* context) = nullptr;
+    void* interruptContext = nullptr;
+};
+
+struct RatioDescentReport {
+    // Iterations computed; for a stationary stop, through the first one that
+    // changed nothing.
+    std::int64_t iterations = 0;
+    RatioDescentStop stop = ratioDescentStopIterations;
+    // max_j |dR/dx_j| at the returned x, from the running products, as the
+    // next coordinate choice would compute it; 0 for n < 1.
+    double gradient = 0.0;
+    // R at the returned x from the running scalars: the last trace entry.
+    double ratio = 0.0;
 };
 
 // x <- the point reached from x0 after `iterations` greedy coordinate steps
@@ -32,7 +74,9 @@ enum RatioDescentStatus {
 // start, whole columns afterwards, so P and Q must be symmetric). Writes
 // x[0..n-1]; x and x0 must not overlap. iterations <= 0 runs none. n < 1
 // touches no memory and returns ratioDescentOk. NaN and infinities are not
-// guarded against: they spread through R, the gradient and x.
+// guarded against: they spread through R, the gradient and x. Once an
+// iteration leaves the whole state unchanged bit for bit the rest are
+// skipped, since they would repeat it exactly.
 RatioDescentStatus ratioDescent(double* x, const double* x0, const double* P, const double* c,
                                 double alpha, const double* Q, const double* d, double beta,
                                 std::int64_t n, std::int64_t iterations);
@@ -47,6 +91,21 @@ RatioDescentStatus ratioDescentTrace(double* x, double* trace, const double* x0,
                                      const double* c, double alpha, const double* Q,
                                      const double* d, double beta, std::int64_t n,
                                      std::int64_t iterations);
+
+// ratioDescentTrace with stopping controls: trace (may be null) must hold
+// max(iterations, 0) + 1 doubles; after a gradient stop only its first
+// report->iterations + 1 entries are written, after a stationary stop all of
+// them. report (may be null) receives why and where the solve stopped. With
+// default options the results are those of ratioDescentTrace, whose stationary
+// exit is always on. For n < 1 (no coordinate to move) the solve is stationary
+// at the first iteration, or stops for the gradient (0) at once when
+// gradientTolerance > 0.
+RatioDescentStatus ratioDescentWithOptions(double* x, double* trace, const double* x0,
+                                           const double* P, const double* c, double alpha,
+                                           const double* Q, const double* d, double beta,
+                                           std::int64_t n, std::int64_t iterations,
+                                           const RatioDescentOptions& options,
+                                           RatioDescentReport* report);
 
 // The step t that moves to the stationary point of lower value of
 //   r(t) = (a2 t^2 + a1 t + a0) / (b2 t^2 + b1 t + b0),

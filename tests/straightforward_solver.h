@@ -51,13 +51,15 @@ inline double plainRatioStep(double a0, double a1, double a2, double b0, double 
 
 // The whole solve, with the start-up products given by `product` (the plain
 // loop above, or the library's BLAS product for general data). `ratios`, if
-// given, receives R at the top of every iteration and after the last.
+// given, receives R at the top of every iteration and after the last;
+// `gradient`, if given, max_j |dR/dx_j| at the end, as the next choice sees it.
 template <class Product>
 std::vector<double> plainRatioDescent(std::vector<double> x, const std::vector<double>& P,
                                       const std::vector<double>& c, double alpha,
                                       const std::vector<double>& Q, const std::vector<double>& d,
                                       double beta, std::int64_t n, std::int64_t iterations,
-                                      Product product, std::vector<double>* ratios = nullptr) {
+                                      Product product, std::vector<double>* ratios = nullptr,
+                                      double* gradient = nullptr) {
     std::vector<double> Px = product(P, x, n), Qx = product(Q, x, n);
     double xPx = 0, cx = 0, xQx = 0, dx = 0;
     for (std::int64_t i = 0; i < n; ++i) xPx += x[i] * Px[i];
@@ -88,6 +90,15 @@ std::vector<double> plainRatioDescent(std::vector<double> x, const std::vector<d
         dx += t * d[k];
     }
     if (ratios) ratios->push_back((xPx * 0.5 + cx + alpha) / (xQx * 0.5 + dx + beta));
+    if (gradient) {
+        const double N = xPx * 0.5 + cx + alpha, D = xQx * 0.5 + dx + beta, R = N / D;
+        std::int64_t k = 0;
+        for (std::int64_t j = 0; j < n; ++j) {
+            gR[j] = (Px[j] + c[j]) / D - (Qx[j] + d[j]) * R / D;
+            if (std::fabs(gR[j]) > std::fabs(gR[k])) k = j;
+        }
+        *gradient = n > 0 ? std::fabs(gR[k]) : 0.0;
+    }
     for (double& v : x)
         if (v == 0) v = 1e-100;
     return x;
