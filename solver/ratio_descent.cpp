@@ -88,9 +88,9 @@ struct Outcome {
 //
 // After the last step its column update is still pending; it is applied only
 // when the gradient at the returned x is asked for (wantGradient). With
-// Trace, trace[t] receives R after t steps. The stationary test runs in full
-// only when x_k and the scalars came out unchanged, so it costs two
-// comparisons on every other step.
+// Trace, trace[t] receives R after t steps. The stationary test reads the
+// columns only when x_k and the scalars came out unchanged; on a step that
+// moves x_k it costs one comparison.
 template <bool Trace>
 Outcome iterate(const IterationKernels& kernels, const Problem& p, double* x, double* Px,
                 double* Qx, Scalars& s, std::int64_t iterations,
