@@ -7,17 +7,23 @@
 // The host's own declarations are not needed: every call below has C linkage,
 // and mxArray is only ever handled through pointers.
 //
-// MATLAB's libmx exports the size-taking functions under versioned names. With
-// MX_COMPAT_32 (the 32-bit-dimension interface, which our Windows and MATLAB
-// builds use) mwSize is int and mxCreateDoubleMatrix resolves to
-// mxCreateDoubleMatrix_700. Without it (Octave, whose mwSize is a 64-bit
-// integer) the plain names are imported and mwSize is size_t, which is passed
-// in the same register as Octave's int64_t.
+// MATLAB's libmx exports the functions that take an mwSize or mwIndex under
+// versioned names. With MX_COMPAT_32 (the 32-bit-dimension interface, which our
+// Windows and MATLAB builds use) mwSize and mwIndex are int and those names
+// carry the suffix _700, as MATLAB's matrix.h maps them. Without it (Octave,
+// whose mwSize is a 64-bit integer) the plain names are imported and mwSize is
+// size_t, which is passed in the same register as Octave's int64_t.
 #if defined(MX_COMPAT_32)
 typedef int mwSize;
+typedef int mwIndex;
 #define mxCreateDoubleMatrix mxCreateDoubleMatrix_700
+#define mxCreateStructMatrix mxCreateStructMatrix_700
+#define mxGetString mxGetString_700
+#define mxSetFieldByNumber mxSetFieldByNumber_700
+#define mxSetM mxSetM_700
 #else
 typedef std::size_t mwSize;
+typedef std::size_t mwIndex;
 #endif
 
 extern "C" {
@@ -35,10 +41,25 @@ std::size_t mxGetNumberOfElements(const mxArray* pm);
 double mxGetScalar(const mxArray* pm);
 double* mxGetPr(const mxArray* pm);
 mxArray* mxCreateDoubleMatrix(mwSize m, mwSize n, mxComplexity flag);
+mxArray* mxCreateDoubleScalar(double value);
+
+// Text: a char array's rows, and its characters copied into buf as a
+// zero-terminated string (nonzero when they do not fit in buflen - 1).
+bool mxIsChar(const mxArray* pm);
+std::size_t mxGetM(const mxArray* pm);
+int mxGetString(const mxArray* pm, char* buf, mwSize buflen);
+mxArray* mxCreateString(const char* str);
+
+// A struct array; setting a field hands the value to the struct.
+mxArray* mxCreateStructMatrix(mwSize m, mwSize n, int nfields, const char** fieldnames);
+void mxSetFieldByNumber(mxArray* pm, mwIndex index, int fieldnumber, mxArray* value);
+
+// Changes the row count only; the data stay where they are.
+void mxSetM(mxArray* pm, mwSize m);
 
 // Does not return inside a MEX call: the host abandons the call and raises
 // the error in the caller. errormsg is a printf format.
-void mexErrMsgIdAndTxt(const char* errorid, const char* errormsg, ...);
+[[noreturn]] void mexErrMsgIdAndTxt(const char* errorid, const char* errormsg, ...);
 
 // The entry point the host looks up by name; the module's only export.
 #if defined(_WIN32)

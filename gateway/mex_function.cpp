@@ -1,8 +1,22 @@
-// MEX entry point: [x, r] = Brelvane(x0, P, c, alpha, Q, d, beta, n, iterations).
+// MEX entry point:
+//   [x, r, info] = Brelvane(x0, P, c, alpha, Q, d, beta, n, iterations, name, value, ...)
+//
+// Nothing in this file has a destructor: an error leaves mexFunction by the
+// host's own unwinding (MATLAB) or a C++ exception (Octave), and a frame of ours
+// with cleanup code would hand the host's unwinding to our compiler's runtime.
+// Text lives in plain char buffers.
 #include <cmath>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
 
 #include "mex_api.h"
 #include "ratio_descent.h"
@@ -10,15 +24,17 @@
 namespace {
 
 constexpr int inputCount = 9;
-// x, and the ratio trace r; nlhs = 0 still receives x (as ans).
-constexpr int maxOutputCount = 2;
+// x, the ratio trace r and the report info; nlhs = 0 still receives x (as ans).
+constexpr int maxOutputCount = 3;
 
 constexpr double twoTo31 = 2147483648.0;
 constexpr double twoTo63 = 9223372036854775808.0;
 
 // Raises the error `id` in the caller; the host abandons the call. The text is
-// formatted here so that every host sees the same message.
-void fail(const char* id, const char* format, ...) {
+// formatted here so that every host sees the same message. Messages do not
+// begin with the function's name: MATLAB shows "Error using Brelvane" above
+// them and Octave prefixes "Brelvane: ".
+[[noreturn]] void fail(const char* id, const char* format, ...) {
     char message[320];
     va_list args;
     va_start(args, format);
@@ -28,13 +44,13 @@ void fail(const char* id, const char* format, ...) {
 }
 
 void requireArgumentCounts(int nlhs, int nrhs) {
-    if (nrhs != inputCount)
+    if (nrhs < inputCount)
         fail("Brelvane:nargin",
-             "Brelvane expects %d inputs (x0, P, c, alpha, Q, d, beta, n, iterations), "
-             "but was given %d.",
+             "Expected %d inputs (x0, P, c, alpha, Q, d, beta, n, iterations), optionally "
+             "followed by name-value options, but was given %d.",
              inputCount, nrhs);
     if (nlhs > maxOutputCount)
-        fail("Brelvane:nargout", "Brelvane returns at most %d outputs, but %d were requested.",
+        fail("Brelvane:nargout", "At most %d outputs (x, r, info) are returned, but %d were requested.",
              maxOutputCount, nlhs);
 }
 
@@ -54,16 +70,18 @@ double requireRealScalar(const mxArray* a, const char* name) {
     return mxGetScalar(a);
 }
 
-// trunc(v), required to lie in [lowest, limit). Finiteness and range are
-// checked on the double before the cast, which is undefined out of range.
-std::int64_t truncatedCount(double v, const char* name, double lowest, double limit) {
+// trunc(v), required to lie in [lowest, limit), whose bounds are named in the
+// message as `range`. Finiteness and range are checked on the double before
+// the cast, which is undefined out of range.
+std::int64_t truncatedCount(double v, const char* name, double lowest, double limit,
+                            const char* range) {
     if (!std::isfinite(v))
         fail("Brelvane:notFinite", "Argument %s must be finite, but is %g.", name, v);
     const double t = std::trunc(v);
     if (!(t >= lowest && t < limit))
         fail("Brelvane:outOfRange",
-             "Argument %s must lie in [%.0f, %.0f) after truncation toward zero, but is %.17g.",
-             name, lowest, limit, v);
+             "Argument %s must lie in %s after truncation toward zero, but is %.17g.", name,
+             range, v);
     return static_cast<std::int64_t>(t);
 }
 
@@ -86,13 +104,161 @@ const double* requireRealDoubleArray(const mxArray* a, const char* name, std::ui
     return mxGetPr(a);
 }
 
+// ---- Name-value options ---------------------------------------------------
+
+// Longest option name we read, with room for its terminating zero; longer
+// text cannot be one of ours.
+constexpr std::size_t nameCapacity = 32;
+
+bool equalsIgnoringCase(const char* text, const char* name) {
+    for (;; ++text, ++name) {
+        char t = *text;
+        if (t >= 'A' && t <= 'Z') t = static_cast<char>(t - 'A' + 'a');
+        char m = *name;
+        if (m >= 'A' && m <= 'Z') m = static_cast<char>(m - 'A' + 'a');
+        if (t != m) return false;
+        if (t == '\0') return true;
+    }
+}
+
+// The option name at argument `position` (1-based) into name[nameCapacity]:
+// a char row vector. A MATLAB string scalar is refused with the fix spelled
+// out, since the char vector is what every host understands.
+void readOptionName(const mxArray* a, int position, char* name) {
+    if (!mxIsChar(a)) {
+        if (std::strcmp(mxGetClassName(a), "string") == 0)
+            fail("Brelvane:unknownOption",
+                 "Argument %d must be an option name given as a char vector in single quotes, "
+                 "such as 'GradientTolerance', but is a string.",
+                 position);
+        fail("Brelvane:unknownOption",
+             "Argument %d must be an option name (a char vector such as 'GradientTolerance'), "
+             "but is of class %s.",
+             position, mxGetClassName(a));
+    }
+    if (mxGetM(a) != 1 || mxGetNumberOfElements(a) >= nameCapacity ||
+        mxGetString(a, name, static_cast<mwSize>(nameCapacity)) != 0)
+        fail("Brelvane:unknownOption",
+             "Argument %d is not an option name: expected 'GradientTolerance'.", position);
+}
+
+struct GatewayOptions {
+    double gradientTolerance = 0.0;
+};
+
+// A real, finite, non-negative scalar of any numeric class.
+double requireTolerance(const mxArray* a, const char* option) {
+    if (!mxIsNumeric(a) || mxIsComplex(a) || mxGetNumberOfElements(a) != 1)
+        fail("Brelvane:badOption",
+             "The value of option '%s' must be a real, finite, non-negative scalar, but is a "
+             "%s%s array of %llu elements.",
+             option, mxIsComplex(a) ? "complex " : "", mxGetClassName(a),
+             static_cast<unsigned long long>(mxGetNumberOfElements(a)));
+    const double v = mxGetScalar(a);
+    if (!(v >= 0.0 && v <= 1.7976931348623157e308))
+        fail("Brelvane:badOption",
+             "The value of option '%s' must be a real, finite, non-negative scalar, but is %g.",
+             option, v);
+    return v;
+}
+
+// Name-value pairs after the nine inputs. Names are matched ignoring case; a
+// later pair overrides an earlier one.
+GatewayOptions readOptions(int nrhs, const mxArray* prhs[]) {
+    GatewayOptions options;
+    for (int i = inputCount; i < nrhs; i += 2) {
+        char name[nameCapacity];
+        readOptionName(prhs[i], i + 1, name);
+        if (!equalsIgnoringCase(name, "GradientTolerance"))
+            fail("Brelvane:unknownOption",
+                 "Unknown option '%s' (argument %d): expected 'GradientTolerance'.", name, i + 1);
+        if (i + 1 >= nrhs)
+            fail("Brelvane:badOption", "Option '%s' (argument %d) has no value after it.", name,
+                 i + 1);
+        options.gradientTolerance = requireTolerance(prhs[i + 1], "GradientTolerance");
+    }
+    return options;
+}
+
+// ---- The host's interrupt flag (Ctrl+C) -------------------------------------
+
+// Found at run time, so that the module loads on a host without it (where
+// Ctrl+C is then not seen). Octave sets octave_interrupt_state > 0 on SIGINT
+// (a sig_atomic_t, an int); MATLAB answers utIsInterruptPending() from libut.
+struct HostInterrupt {
+    int* octaveState;
+    bool (*isPending)();
+    bool (*setPending)(bool);
+};
+
+void* hostSymbol(const char* name) {
+#if defined(_WIN32)
+    // libut.dll is MATLAB's; its being loaded already is what tells us the host.
+    HMODULE libut = GetModuleHandleA("libut.dll");
+    if (libut == nullptr) return nullptr;
+    return reinterpret_cast<void*>(GetProcAddress(libut, name));
+#else
+    return dlsym(RTLD_DEFAULT, name);
+#endif
+}
+
+HostInterrupt findHostInterrupt() {
+    HostInterrupt h{nullptr, nullptr, nullptr};
+#if !defined(_WIN32)
+    h.octaveState = static_cast<int*>(hostSymbol("octave_interrupt_state"));
+    if (h.octaveState != nullptr) return h;
+#endif
+    h.isPending = reinterpret_cast<bool (*)()>(hostSymbol("utIsInterruptPending"));
+    if (h.isPending != nullptr)
+        h.setPending = reinterpret_cast<bool (*)(bool)>(hostSymbol("utSetInterruptPending"));
+    return h;
+}
+
+// The solver's poll: a load or one call, a few times per millisecond at most.
+bool hostInterruptPending(void* context) {
+    const HostInterrupt* h = static_cast<const HostInterrupt*>(context);
+    if (h->octaveState != nullptr) return __atomic_load_n(h->octaveState, __ATOMIC_RELAXED) > 0;
+    return h->isPending();
+}
+
+// The interrupt is ours to report: the flag goes back to "none pending", so
+// that the host takes our error rather than starting its own interrupt, and
+// the next call and the next Ctrl+C work as the first. Octave's other flag,
+// octave_signal_caught, is left for Octave to clear: with no interrupt
+// pending, its handler then does nothing.
+void acknowledgeInterrupt(const HostInterrupt& h) {
+    if (h.octaveState != nullptr) __atomic_store_n(h.octaveState, 0, __ATOMIC_RELAXED);
+    if (h.setPending != nullptr) h.setPending(false);
+}
+
+// ---- Results ----------------------------------------------------------------
+
 void requireSolved(RatioDescentStatus status, std::int64_t n) {
     if (status == ratioDescentOutOfMemory)
-        fail("Brelvane:outOfMemory", "Brelvane could not allocate its work vectors for n = %lld.",
+        fail("Brelvane:outOfMemory", "The work vectors for n = %lld could not be allocated.",
              static_cast<long long>(n));
     if (status == ratioDescentTooLarge)
         fail("Brelvane:outOfRange", "n = %lld is more than the BLAS in this build can index.",
              static_cast<long long>(n));
+}
+
+const char* stopName(RatioDescentStop stop) {
+    switch (stop) {
+        case ratioDescentStopGradient: return "gradient";
+        case ratioDescentStopStationary: return "stationary";
+        default: return "iterations";
+    }
+}
+
+// info = struct('iterations', ..., 'stop', ..., 'gradient', ..., 'ratio', ...).
+mxArray* reportStruct(const RatioDescentReport& report) {
+    const char* fields[] = {"iterations", "stop", "gradient", "ratio"};
+    mxArray* info = mxCreateStructMatrix(1, 1, 4, fields);
+    mxSetFieldByNumber(info, 0, 0, mxCreateDoubleScalar(static_cast<double>(report.iterations)));
+    mxSetFieldByNumber(info, 0, 1, mxCreateString(stopName(report.stop)));
+    mxSetFieldByNumber(info, 0, 2, mxCreateDoubleScalar(report.gradient));
+    mxSetFieldByNumber(info, 0, 3, mxCreateDoubleScalar(report.ratio));
+    return info;
 }
 
 }  // namespace
@@ -100,9 +266,11 @@ void requireSolved(RatioDescentStatus status, std::int64_t n) {
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     requireArgumentCounts(nlhs, nrhs);
     // n first, since it fixes how many elements the arrays must hold.
-    const std::int64_t n = truncatedCount(requireRealScalar(prhs[7], "n"), "n", 0.0, twoTo31);
-    const std::int64_t iterations =
-        truncatedCount(requireRealScalar(prhs[8], "iterations"), "iterations", -twoTo63, twoTo63);
+    const std::int64_t n =
+        truncatedCount(requireRealScalar(prhs[7], "n"), "n", 0.0, twoTo31, "[0, 2^31)");
+    const std::int64_t iterations = truncatedCount(requireRealScalar(prhs[8], "iterations"),
+                                                   "iterations", -twoTo63, twoTo63,
+                                                   "[-2^63, 2^63)");
     // n < 2^31, so n*n < 2^62 does not overflow.
     const std::uint64_t nn = static_cast<std::uint64_t>(n) * static_cast<std::uint64_t>(n);
     const double* x0 = requireRealDoubleArray(prhs[0], "x0", static_cast<std::uint64_t>(n), "n");
@@ -112,6 +280,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const double* Q = requireRealDoubleArray(prhs[4], "Q", nn, "n*n");
     const double* d = requireRealDoubleArray(prhs[5], "d", static_cast<std::uint64_t>(n), "n");
     const double beta = requireRealScalar(prhs[6], "beta");
+    const GatewayOptions given = readOptions(nrhs, prhs);
 
     // r holds R(x0) and the ratio after each iteration; its length must fit
     // a 32-bit dimension, as n does.
@@ -122,17 +291,34 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
              "elements), but is %lld.",
              static_cast<long long>(iterations));
 
+    HostInterrupt host = findHostInterrupt();
+    RatioDescentOptions options;
+    options.gradientTolerance = given.gradientTolerance;
+    if (host.octaveState != nullptr || host.isPending != nullptr) {
+        options.interruptPending = hostInterruptPending;
+        options.interruptContext = &host;
+    }
+
     // Stored before any computing: from here on the host owns the results, so
     // nothing leaks if it abandons the call.
     plhs[0] = mxCreateDoubleMatrix(static_cast<mwSize>(n), 1, mxREAL);
-    if (nlhs < 2) {
-        if (n == 0) return;
-        requireSolved(ratioDescent(mxGetPr(plhs[0]), x0, P, c, alpha, Q, d, beta, n, iterations),
-                      n);
-        return;
+    double* trace = nullptr;
+    if (nlhs >= 2) {
+        plhs[1] = mxCreateDoubleMatrix(static_cast<mwSize>(traceLength), 1, mxREAL);
+        trace = mxGetPr(plhs[1]);
     }
-    plhs[1] = mxCreateDoubleMatrix(static_cast<mwSize>(traceLength), 1, mxREAL);
-    requireSolved(ratioDescentTrace(mxGetPr(plhs[0]), mxGetPr(plhs[1]), x0, P, c, alpha, Q, d,
-                                    beta, n, iterations),
-                  n);
+    RatioDescentReport report;
+    const RatioDescentStatus status =
+        ratioDescentWithOptions(mxGetPr(plhs[0]), trace, x0, P, c, alpha, Q, d, beta, n,
+                                iterations, options, &report);
+    if (status == ratioDescentInterrupted) {
+        acknowledgeInterrupt(host);
+        fail("Brelvane:interrupted", "Interrupted by the user after %lld of %lld iterations.",
+             static_cast<long long>(report.iterations), static_cast<long long>(iterations));
+    }
+    requireSolved(status, n);
+    // After a gradient stop r ends at the returned point.
+    if (trace != nullptr && report.stop == ratioDescentStopGradient)
+        mxSetM(plhs[1], static_cast<mwSize>(report.iterations + 1));
+    if (nlhs >= 3) plhs[2] = reportStruct(report);
 }

@@ -1,7 +1,10 @@
 # Asserts the DLL tables of Brelvane.mexw64 (cmake -DOBJDUMP=... -DMODULE=... -P):
 # mexFunction is the only export; the only DLLs imported are MATLAB's libmx,
 # libmex and libmwblas and Windows system DLLs; dsymv comes from libmwblas.dll;
-# and the help file Brelvane.m sits next to the module.
+# and the help file Brelvane.m sits next to the module. With -DGATEWAY_OBJECT=,
+# also that no function of the gateway's object carries an exception handler:
+# MATLAB leaves a MEX call on an error by unwinding through our frames, which
+# must not hand its exception to GCC's personality routine for cleanups.
 cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${OBJDUMP} -p ${MODULE}
                 OUTPUT_VARIABLE dump RESULT_VARIABLE failed COMMAND_ECHO NONE)
@@ -39,6 +42,18 @@ foreach(dll IN ITEMS libmx.dll libmex.dll libmwblas.dll)
     message(FATAL_ERROR "${dll} is not imported (imports: ${imported})")
   endif()
 endforeach()
+
+if(GATEWAY_OBJECT)
+  execute_process(COMMAND ${OBJDUMP} -x ${GATEWAY_OBJECT}
+                  OUTPUT_VARIABLE object_dump RESULT_VARIABLE failed COMMAND_ECHO NONE)
+  if(failed OR NOT object_dump MATCHES "Dump of \\.xdata")
+    message(FATAL_ERROR "${OBJDUMP} -x ${GATEWAY_OBJECT} failed or shows no unwind data")
+  endif()
+  if(object_dump MATCHES "UNW_FLAG_[EU]HANDLER|__gxx_personality")
+    message(FATAL_ERROR "a function of ${GATEWAY_OBJECT} has an exception handler: "
+                        "something with a destructor or a catch is in the gateway")
+  endif()
+endif()
 
 get_filename_component(module_dir ${MODULE} DIRECTORY)
 if(NOT EXISTS ${module_dir}/Brelvane.m)

@@ -16,7 +16,7 @@ good = {[1; -1; 2; 0.5], A, [1; 0; -1; 2], 0.5, A + 3 * eye(n), [0; 1; 0; 1], 2,
 with = @(i, value) [good(1:i-1), {value}, good(i+1:end)];
 bad = {
   "Brelvane:nargin",     1, good(1:8)
-  "Brelvane:nargout",    3, good
+  "Brelvane:nargout",    4, good
   "Brelvane:notDouble",  1, with(2, single (A))
   "Brelvane:complex",    1, with(5, A + 1i)
   "Brelvane:sparse",     1, with(6, sparse ([0; 1; 0; 1]))
@@ -26,6 +26,8 @@ bad = {
   "Brelvane:notFinite",  1, with(8, NaN)
   "Brelvane:outOfRange", 1, with(8, 2^31)
   "Brelvane:outOfRange", 2, with(9, 2^31)
+  "Brelvane:unknownOption", 1, [good, {"Tolerance", 1}]
+  "Brelvane:badOption",  3, [good, {"GradientTolerance", -1}]
 };
 
 want = Brelvane (good{:});
@@ -35,7 +37,13 @@ assert (isequal (want, want_x) && numel (want_r) == 21);
 function failures = soak (good, bad, want, calls, bad_calls)
   failures = 0;
   for i = 1:calls
-    x = Brelvane (good{:});
+    if (mod (i, 2))
+      x = Brelvane (good{:});
+    else
+      % Every output, with a tolerance that never stops: info is a struct of
+      % four fields, whose values must not leak either.
+      [x, r, info] = Brelvane (good{:}, "GradientTolerance", 0);
+    end
     if (! isequal (x, want))
       failures += 1;
     end

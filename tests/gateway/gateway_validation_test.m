@@ -5,9 +5,8 @@ names = {"x0", "P", "c", "alpha", "Q", "d", "beta", "n", "iterations"};
 with = @(i, value) [good(1:i-1), {value}, good(i+1:end)];
 
 assert_brelvane_error ("Brelvane:nargin", 1, good(1:8));
-assert_brelvane_error ("Brelvane:nargin", 1, [good, {1}]);
 assert_brelvane_error ("Brelvane:nargin", 1, {});
-assert_brelvane_error ("Brelvane:nargout", 3, good);
+assert_brelvane_error ("Brelvane:nargout", 4, good);
 
 % The five arrays: real, full, double, long enough.
 for i = [1 2 3 5 6]

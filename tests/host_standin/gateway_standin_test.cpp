@@ -68,7 +68,7 @@ struct Arguments {
 };
 
 struct Outputs {
-    mxArray_tag* plhs[3] = {nullptr, nullptr, nullptr};
+    mxArray_tag* plhs[4] = {nullptr, nullptr, nullptr, nullptr};
     ~Outputs() {
         for (mxArray_tag* p : plhs) standin::destroyOutput(p);
     }
@@ -147,9 +147,43 @@ TEST(GatewayOnStandinHost, EachBadArgumentRaisesItsIdentifierAndTheHostReclaimsE
     const std::vector<double> two{1, 2}, three{1, 2, 3}, four{1, 0, 0, 1};
     const BadCall cases[] = {
         {"Brelvane:nargin", "given 8", 1, 8, [](Arguments&) {}},
-        {"Brelvane:nargin", "given 10", 1, 10, [](Arguments& a) { a.a.push_back(scalar(1)); }},
         {"Brelvane:nargin", "given 0", 1, 0, [](Arguments&) {}},
-        {"Brelvane:nargout", "3 were requested", 3, 9, [](Arguments&) {}},
+        {"Brelvane:nargout", "4 were requested", 4, 9, [](Arguments&) {}},
+        // Name-value options: the name is text, known, and followed by a value
+        // that is a real, finite, non-negative scalar.
+        {"Brelvane:unknownOption", "Argument 10", 1, 11,
+         [](Arguments& a) { a.a.push_back(scalar(1)), a.a.push_back(scalar(1)); }},
+        {"Brelvane:unknownOption", "single quotes", 1, 11,
+         [](Arguments& a) {
+             a.a.push_back(standin::newText("GradientTolerance"));
+             a.a.back()->className = "string";
+             a.a.push_back(scalar(1));
+         }},
+        {"Brelvane:unknownOption", "'Tolerance'", 1, 11,
+         [](Arguments& a) { a.a.push_back(standin::newText("Tolerance")), a.a.push_back(scalar(1)); }},
+        {"Brelvane:unknownOption", "not an option name", 1, 11,
+         [](Arguments& a) {
+             a.a.push_back(standin::newText("GradientToleranceGradientTolerance"));
+             a.a.push_back(scalar(1));
+         }},
+        {"Brelvane:badOption", "no value", 1, 10,
+         [](Arguments& a) { a.a.push_back(standin::newText("gradienttolerance")); }},
+        {"Brelvane:badOption", "-1", 1, 11,
+         [](Arguments& a) { a.a.push_back(standin::newText("GRADIENTTOLERANCE")), a.a.push_back(scalar(-1)); }},
+        {"Brelvane:badOption", "inf", 1, 11,
+         [](Arguments& a) { a.a.push_back(standin::newText("GradientTolerance")), a.a.push_back(scalar(kInf)); }},
+        {"Brelvane:badOption", "nan", 1, 11,
+         [](Arguments& a) { a.a.push_back(standin::newText("GradientTolerance")), a.a.push_back(scalar(kNaN)); }},
+        {"Brelvane:badOption", "logical", 1, 11,
+         [](Arguments& a) { a.a.push_back(standin::newText("GradientTolerance")), a.a.push_back(scalar(1, "logical")); }},
+        {"Brelvane:badOption", "2 elements", 1, 11,
+         [&](Arguments& a) { a.a.push_back(standin::newText("GradientTolerance")), a.a.push_back(array(two, 2, 1)); }},
+        // A good pair first does not let a bad one after it through.
+        {"Brelvane:badOption", "no value", 1, 12,
+         [](Arguments& a) {
+             a.a.push_back(standin::newText("GradientTolerance")), a.a.push_back(scalar(0.5));
+             a.a.push_back(standin::newText("GradientTolerance"));
+         }},
         {"Brelvane:notDouble", "P must be a real double array, but is of class single", 1, 9,
          set(1, [&] { return array(four, 2, 2, "single"); })},
         {"Brelvane:notDouble", "x0", 1, 9, set(0, [&] { return array(two, 2, 1, "int32"); })},
@@ -206,9 +240,122 @@ TEST(GatewayOnStandinHost, EachBadArgumentRaisesItsIdentifierAndTheHostReclaimsE
         EXPECT_NE(outcome.message.find(bad.mentions), std::string::npos)
             << bad.id << ": \"" << outcome.message << "\" does not mention \"" << bad.mentions
             << "\"";
+        // Both hosts put the function's name in front of the message themselves.
+        EXPECT_NE(outcome.message.rfind("Brelvane", 0), 0u) << outcome.message;
         EXPECT_EQ(out.plhs[0], nullptr) << bad.id;
         EXPECT_EQ(standin::liveCreatedArrays(), 0u) << bad.id;
     }
+}
+
+namespace {
+
+const mxArray_tag* field(const mxArray_tag* s, const char* name) {
+    for (int f = 0; f < s->fieldCount; ++f)
+        if (std::string(s->fieldNames[f]) == name) return s->fields[f];
+    return nullptr;
+}
+
+std::string textOf(const mxArray_tag* a) {
+    std::string t;
+    for (std::size_t i = 0; a != nullptr && i < a->m * a->n; ++i) t += static_cast<char>(a->pr[i]);
+    return t;
+}
+
+}  // namespace
+
+TEST(GatewayOnStandinHost, ToleranceAndInfoAgreeWithTheSolverBitForBit) {
+    // The tolerance is the gradient half way through an unlimited run, so that
+    // some calls stop for it, some run out of iterations and some go stationary.
+    std::mt19937_64 rng(testSeed("ToleranceAndInfoAgreeWithTheSolverBitForBit", 11));
+    int stops[3] = {0, 0, 0};
+    for (int i = 0; i < 300; ++i) {
+        Problem p = i % 2 ? dyadicProblem(rng, 9) : generalProblem(rng, 1, 12);
+        p.iterations = 1 + static_cast<std::int64_t>(rng() % 300);
+        const std::size_t n = static_cast<std::size_t>(p.n);
+        std::vector<double> x(n), trace(static_cast<std::size_t>(p.iterations) + 1);
+        RatioDescentOptions options;
+        RatioDescentReport half;
+        ASSERT_EQ(ratioDescentWithOptions(x.data(), trace.data(), p.x0.data(), p.P.data(),
+                                          p.c.data(), p.alpha, p.Q.data(), p.d.data(), p.beta,
+                                          p.n, p.iterations / 2, options, &half),
+                  ratioDescentOk);
+        options.gradientTolerance = i % 3 == 0 ? 0.0 : std::isfinite(half.gradient) ? half.gradient : 1.0;
+        RatioDescentReport want;
+        ASSERT_EQ(ratioDescentWithOptions(x.data(), trace.data(), p.x0.data(), p.P.data(),
+                                          p.c.data(), p.alpha, p.Q.data(), p.d.data(), p.beta,
+                                          p.n, p.iterations, options, &want),
+                  ratioDescentOk);
+        ++stops[want.stop];
+        const std::size_t rows =
+            static_cast<std::size_t>(want.stop == ratioDescentStopGradient ? want.iterations
+                                                                          : p.iterations) + 1;
+
+        Arguments args(p, static_cast<double>(p.n), static_cast<double>(p.iterations));
+        args.a.push_back(standin::newText(i % 2 ? "GradientTolerance" : "gradientTOLERANCE"));
+        args.a.push_back(scalar(options.gradientTolerance, i % 4 == 1 ? "single" : "double"));
+        // A single tolerance is held as the double it converts to.
+        Outputs out;
+        const standin::CallOutcome outcome = standin::callMexFunction(3, out.plhs, 11, args.a.data());
+        ASSERT_EQ(outcome.errorId, "") << outcome.message;
+        const std::string what = "problem " + std::to_string(i);
+        expectColumn(out.plhs[0], n, x, what + ": x");
+        expectColumn(out.plhs[1], rows, trace, what + ": r");
+        const mxArray_tag* info = out.plhs[2];
+        ASSERT_TRUE(info != nullptr && std::string(info->className) == "struct" && info->m == 1 &&
+                    info->n == 1 && info->fieldCount == 4)
+            << what;
+        const char* const stopNames[] = {"iterations", "gradient", "stationary"};
+        EXPECT_EQ(textOf(field(info, "stop")), stopNames[want.stop]) << what;
+        expectColumn(field(info, "iterations"), 1, {static_cast<double>(want.iterations)}, what);
+        expectColumn(field(info, "gradient"), 1, {want.gradient}, what + ": gradient");
+        expectColumn(field(info, "ratio"), 1, {trace[rows - 1]}, what + ": ratio");
+        // A gradient stop gives the point the plain call with that count gives.
+        if (want.stop == ratioDescentStopGradient) {
+            Arguments plain(p, static_cast<double>(p.n), static_cast<double>(want.iterations));
+            Outputs again;
+            ASSERT_EQ(standin::callMexFunction(1, again.plhs, 9, plain.a.data()).errorId, "");
+            expectColumn(again.plhs[0], n, x, what + ": nine-argument call");
+        }
+    }
+    EXPECT_GE(stops[ratioDescentStopIterations], 20);
+    EXPECT_GE(stops[ratioDescentStopGradient], 20);
+    EXPECT_GE(stops[ratioDescentStopStationary], 10);
+    EXPECT_EQ(standin::liveCreatedArrays(), 0u);
+}
+
+TEST(GatewayOnStandinHost, AnInterruptIsRaisedWithTheCountAndLowered) {
+    // With linear terms and random constants the descent is never exactly
+    // stationary: only the interrupt ends it. n = 1024 polls every 1024
+    // iterations, after the start-up's poll.
+    std::mt19937_64 rng(testSeed("AnInterruptIsRaisedWithTheCountAndLowered", 3));
+    Problem p = generalProblem(rng, 1024, 1024);
+    for (int nlhs : {0, 1}) {
+        for (long poll : {0L, 3L}) {
+            Arguments args(p, 1024.0, 1e15);
+            Outputs out;
+            standin::interruptAtPoll(poll);
+            const standin::CallOutcome outcome =
+                standin::callMexFunction(nlhs, out.plhs, 9, args.a.data());
+            EXPECT_EQ(outcome.errorId, "Brelvane:interrupted") << outcome.message;
+            const std::string count = std::to_string(poll * 1024) + " of 1000000000000000";
+            EXPECT_NE(outcome.message.find(count), std::string::npos) << outcome.message;
+            EXPECT_EQ(standin::interruptPollCount(), poll + 1);
+            EXPECT_FALSE(standin::interruptPending()) << "the flag is left raised";
+            EXPECT_EQ(standin::liveCreatedArrays(), 0u);
+        }
+    }
+    // Afterwards calls run as before, still polling.
+    standin::interruptAtPoll(-1);
+    p.iterations = 5000;
+    Arguments args(p, 1024.0, 5000.0);
+    Outputs out;
+    ASSERT_EQ(standin::callMexFunction(1, out.plhs, 9, args.a.data()).errorId, "");
+    std::vector<double> x(1024);
+    ASSERT_EQ(ratioDescent(x.data(), p.x0.data(), p.P.data(), p.c.data(), p.alpha, p.Q.data(),
+                           p.d.data(), p.beta, p.n, p.iterations),
+              ratioDescentOk);
+    expectColumn(out.plhs[0], 1024, x, "x after the interrupts");
+    EXPECT_EQ(standin::interruptPollCount(), 5);
 }
 
 #if defined(BRELVANE_WRAP_MALLOC)

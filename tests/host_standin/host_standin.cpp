@@ -37,19 +37,34 @@ bool hasScalarValue(const char* name) {
            std::strcmp(name, "char") == 0;
 }
 
+// Destroys a created array and, for a struct, the values it owns.
 void destroyCreated(mxArray_tag* a) {
+    for (int i = 0; i < a->fieldCount * static_cast<int>(a->m * a->n); ++i)
+        if (a->fields[i] != nullptr) destroyCreated(a->fields[i]);
+    for (int f = 0; f < a->fieldCount; ++f) delete[] a->fieldNames[f];
+    delete[] a->fieldNames;
+    delete[] a->fields;
     standin::destroyArray(a);
     --liveCreated;
+}
+
+mxArray_tag* created(mxArray_tag* a) {
+    createdDuringCall.push_back(a);
+    ++liveCreated;
+    return a;
 }
 
 mxArray_tag* createDouble(std::size_t m, std::size_t n) {
     if (m != 0 && n > standin::maxCreatedElements / m)
         mexErrMsgIdAndTxt("standin:outOfMemory", "Out of memory: %zu-by-%zu array.", m, n);
-    mxArray_tag* a = standin::newArray("double", m, n);
-    createdDuringCall.push_back(a);
-    ++liveCreated;
-    return a;
+    return created(standin::newArray("double", m, n));
 }
+
+// The interrupt flag of the stand-in libut: raised by the poll that makes
+// pollsBeforeInterrupt reach zero, lowered by utSetInterruptPending(false).
+long pollsBeforeInterrupt = -1;
+bool interruptPendingFlag = false;
+long interruptPolls = 0;
 
 }  // namespace
 
@@ -70,6 +85,21 @@ void destroyArray(mxArray_tag* a) {
 }
 
 std::size_t liveCreatedArrays() { return liveCreated; }
+
+mxArray_tag* newText(const char* text) {
+    std::vector<double> codes(text, text + std::strlen(text));
+    return newArray("char", 1, codes.size(), codes.data());
+}
+
+void interruptAtPoll(long poll) {
+    pollsBeforeInterrupt = poll;
+    interruptPendingFlag = false;
+    interruptPolls = 0;
+}
+
+bool interruptPending() { return interruptPendingFlag; }
+
+long interruptPollCount() { return interruptPolls; }
 
 CallOutcome callMexFunction(int nlhs, mxArray_tag** plhs, int nrhs, mxArray_tag* const* prhs) {
     // Exactly as many slots as MATLAB provides, so a write past them is caught.
@@ -132,15 +162,107 @@ double* mxGetPr(const mxArray* a) {
     return a->pr;
 }
 
-// The plain entry point, with Octave's and 64-bit MATLAB's size_t dimensions.
-mxArray* mxCreateDoubleMatrix(mwSize m, mwSize n, mxComplexity /*flag*/) {
-    return createDouble(m, n);
+mxArray* mxCreateDoubleScalar(double value) {
+    mxArray_tag* a = createDouble(1, 1);
+    a->pr[0] = value;
+    return a;
 }
 
-// The 32-bit-dimension entry point of MATLAB's libmx (MX_COMPAT_32 builds).
+bool mxIsChar(const mxArray* a) { return std::strcmp(a->className, "char") == 0; }
+std::size_t mxGetM(const mxArray* a) { return a->m; }
+mxArray* mxCreateString(const char* text) { return created(standin::newText(text)); }
+
+// MATLAB's rule: at most buflen - 1 characters and a zero; 1 when they do not
+// all fit or the array is not text.
+static int getString(const mxArray* a, char* buf, std::size_t buflen) {
+    if (buflen == 0) hostFault("mxGetString with no room for the terminating zero");
+    if (!mxIsChar(a)) return 1;
+    const std::size_t count = a->m * a->n;
+    std::size_t k = 0;
+    for (; k < count && k + 1 < buflen; ++k) buf[k] = static_cast<char>(a->pr[k]);
+    buf[k] = '\0';
+    return k == count ? 0 : 1;
+}
+
+static mxArray_tag* createStruct(std::size_t m, std::size_t n, int nfields, const char** names) {
+    if (nfields < 0 || m * n != 1) hostFault("mxCreateStructMatrix: only 1-by-1 structs here");
+    mxArray_tag* a = created(standin::newArray("struct", m, n));
+    a->fieldCount = nfields;
+    a->fieldNames = new char*[static_cast<std::size_t>(nfields)];
+    a->fields = new mxArray_tag*[static_cast<std::size_t>(nfields)]();
+    for (int f = 0; f < nfields; ++f) {
+        a->fieldNames[f] = new char[std::strlen(names[f]) + 1];
+        std::strcpy(a->fieldNames[f], names[f]);
+    }
+    return a;
+}
+
+// The struct takes the value over: it is no longer the module's to return.
+static void setField(mxArray* a, std::size_t index, int field, mxArray* value) {
+    if (std::strcmp(a->className, "struct") != 0 || index >= a->m * a->n || field < 0 ||
+        field >= a->fieldCount)
+        hostFault("mxSetFieldByNumber outside the struct");
+    mxArray_tag*& slot = a->fields[index * static_cast<std::size_t>(a->fieldCount) +
+                                   static_cast<std::size_t>(field)];
+    if (slot != nullptr) hostFault("mxSetFieldByNumber over a value it would leak");
+    const auto it = std::find(createdDuringCall.begin(), createdDuringCall.end(), value);
+    if (it == createdDuringCall.end()) hostFault("mxSetFieldByNumber with a value not created now");
+    createdDuringCall.erase(it);
+    slot = value;
+}
+
+// Only ever shrinks here: the data stay in place.
+static void setRows(mxArray* a, std::size_t m) {
+    if (m > a->m) hostFault("mxSetM beyond the array's data");
+    a->m = m;
+}
+
+// The 32-bit-dimension entry points of MATLAB's libmx (MX_COMPAT_32 builds).
 mxArray* mxCreateDoubleMatrix_700(int m, int n, int /*flag*/) {
     if (m < 0 || n < 0) hostFault("mxCreateDoubleMatrix_700 with a negative dimension");
     return createDouble(static_cast<std::size_t>(m), static_cast<std::size_t>(n));
+}
+int mxGetString_700(const mxArray* a, char* buf, int buflen) {
+    if (buflen < 0) hostFault("mxGetString_700 with a negative length");
+    return getString(a, buf, static_cast<std::size_t>(buflen));
+}
+mxArray* mxCreateStructMatrix_700(int m, int n, int nfields, const char** names) {
+    if (m < 0 || n < 0) hostFault("mxCreateStructMatrix_700 with a negative dimension");
+    return createStruct(static_cast<std::size_t>(m), static_cast<std::size_t>(n), nfields, names);
+}
+void mxSetFieldByNumber_700(mxArray* a, int index, int field, mxArray* value) {
+    if (index < 0) hostFault("mxSetFieldByNumber_700 with a negative index");
+    setField(a, static_cast<std::size_t>(index), field, value);
+}
+void mxSetM_700(mxArray* a, int m) {
+    if (m < 0) hostFault("mxSetM_700 with a negative dimension");
+    setRows(a, static_cast<std::size_t>(m));
+}
+// The plain entry points, with Octave's and 64-bit MATLAB's size_t dimensions.
+mxArray* mxCreateDoubleMatrix(mwSize m, mwSize n, mxComplexity /*flag*/) {
+    return createDouble(m, n);
+}
+int mxGetString(const mxArray* a, char* buf, mwSize buflen) { return getString(a, buf, buflen); }
+mxArray* mxCreateStructMatrix(mwSize m, mwSize n, int nfields, const char** names) {
+    return createStruct(m, n, nfields, names);
+}
+void mxSetFieldByNumber(mxArray* a, mwIndex index, int field, mxArray* value) {
+    setField(a, index, field, value);
+}
+void mxSetM(mxArray* a, mwSize m) { setRows(a, m); }
+
+// MATLAB's libut, which the module looks up at run time (the executable
+// exports these for dlsym).
+bool utIsInterruptPending() {
+    ++interruptPolls;
+    if (pollsBeforeInterrupt >= 0 && --pollsBeforeInterrupt < 0) interruptPendingFlag = true;
+    return interruptPendingFlag;
+}
+
+bool utSetInterruptPending(bool pending) {
+    const bool was = interruptPendingFlag;
+    interruptPendingFlag = pending;
+    return was;
 }
 
 void mexErrMsgIdAndTxt(const char* errorid, const char* errormsg, ...) {

@@ -25,6 +25,9 @@ mxArray_tag* newArray(const char* className, std::size_t m, std::size_t n,
                       bool isSparse = false);
 void destroyArray(mxArray_tag* a);
 
+// A 1-by-strlen(text) char array of the text's character codes.
+mxArray_tag* newText(const char* text);
+
 // Arrays made by mxCreateDoubleMatrix and not destroyed yet.
 std::size_t liveCreatedArrays();
 
@@ -42,8 +45,17 @@ struct CallOutcome {
 // the answer even when nlhs = 0).
 CallOutcome callMexFunction(int nlhs, mxArray_tag** plhs, int nrhs, mxArray_tag* const* prhs);
 
-// Releases an output a successful call handed to its caller.
+// Releases an output a successful call handed to its caller (a struct with
+// its values).
 void destroyOutput(mxArray_tag* a);
+
+// The stand-in libut's interrupt flag, as MATLAB raises it on Ctrl+C: the
+// poll-th call of utIsInterruptPending from now (0 = the next) raises it, and
+// it stays raised until utSetInterruptPending(false). A negative poll never
+// raises it.
+void interruptAtPoll(long poll);
+bool interruptPending();
+long interruptPollCount();
 
 }  // namespace standin
 

@@ -4,16 +4,21 @@
 
 #include <cstddef>
 
-// Data is always held as doubles, column-major; className, isComplex and
-// isSparse only decide what the class queries answer, so the host can present
-// the module with arrays of any kind.
+// Data is always held as doubles, column-major (a char array's character
+// codes too); className, isComplex and isSparse only decide what the class
+// queries answer, so the host can present the module with arrays of any kind.
+// A struct array made by mxCreateStructMatrix also holds its field names and,
+// element by element, one value per field, which it owns.
 struct mxArray_tag {
     const char* className;
     bool isComplex;
     bool isSparse;
     std::size_t m;
     std::size_t n;
-    double* pr;  // m*n elements, from malloc
+    double* pr;  // m*n elements
+    int fieldCount = 0;
+    char** fieldNames = nullptr;     // fieldCount names
+    mxArray_tag** fields = nullptr;  // fields[element * fieldCount + field], null until set
 };
 
 // What the stand-in mexErrMsgIdAndTxt throws to abandon a MEX call; the host

@@ -42,4 +42,53 @@ mxArray_tag* mxCreateDoubleMatrix_700(int m, int n, int /*complexity*/) {
     return a;
 }
 
+mxArray_tag* mxCreateDoubleScalar(double value) {
+    mxArray_tag* a = mxCreateDoubleMatrix_700(1, 1, 0);
+    a->pr[0] = value;
+    return a;
+}
+
+bool mxIsChar(const mxArray_tag* a) { return std::strcmp(a->className, "char") == 0; }
+std::size_t mxGetM(const mxArray_tag* a) { return a->m; }
+
+// Character codes held as doubles, like every other array here.
+mxArray_tag* mxCreateString(const char* text) {
+    const int length = static_cast<int>(std::strlen(text));
+    mxArray_tag* a = mxCreateDoubleMatrix_700(1, length, 0);
+    a->className = "char";
+    for (int k = 0; k < length; ++k) a->pr[k] = static_cast<unsigned char>(text[k]);
+    return a;
+}
+
+// At most buflen - 1 characters and a zero; 1 when they do not all fit.
+int mxGetString_700(const mxArray_tag* a, char* buf, int buflen) {
+    if (!mxIsChar(a) || buflen < 1) return 1;
+    const std::size_t count = a->m * a->n;
+    std::size_t k = 0;
+    for (; k < count && k + 1 < static_cast<std::size_t>(buflen); ++k)
+        buf[k] = static_cast<char>(a->pr[k]);
+    buf[k] = '\0';
+    return k == count ? 0 : 1;
+}
+
+mxArray_tag* mxCreateStructMatrix_700(int m, int n, int nfields, const char** names) {
+    mxArray_tag* a = mxCreateDoubleMatrix_700(m, n, 0);
+    a->className = "struct";
+    a->fieldCount = nfields;
+    a->fieldNames = static_cast<char**>(std::calloc(static_cast<std::size_t>(nfields) + 1, sizeof(char*)));
+    a->fields = static_cast<mxArray_tag**>(
+        std::calloc(static_cast<std::size_t>(nfields) * a->m * a->n + 1, sizeof(mxArray_tag*)));
+    for (int f = 0; f < nfields; ++f) {
+        a->fieldNames[f] = static_cast<char*>(std::malloc(std::strlen(names[f]) + 1));
+        std::strcpy(a->fieldNames[f], names[f]);
+    }
+    return a;
+}
+
+void mxSetFieldByNumber_700(mxArray_tag* a, int index, int field, mxArray_tag* value) {
+    a->fields[index * a->fieldCount + field] = value;
+}
+
+void mxSetM_700(mxArray_tag* a, int m) { a->m = static_cast<std::size_t>(m); }
+
 }  // extern "C"

@@ -8,6 +8,7 @@
 // d[n], beta and the expected x[n].
 #include <windows.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "standin_array.h"
@@ -71,10 +73,21 @@ mxArray_tag arrayOf(std::vector<double>& data, std::size_t m, std::size_t n) {
     return mxArray_tag{"double", false, false, m, n, data.data()};
 }
 
-// The nine arguments of a problem; x0 as a row, the rest as columns.
+// The nine arguments of a problem; x0 as a row, the rest as columns; then
+// any options, whose values are held in `extra`.
 struct Arguments {
     std::vector<double> nValue, iterationsValue;
     std::vector<mxArray_tag> arrays;
+    std::vector<std::vector<double>> extra;
+
+    void add(const char* className, std::vector<double> values) {
+        extra.push_back(std::move(values));
+        arrays.push_back(mxArray_tag{className, false, false, 1, extra.back().size(),
+                                     extra.back().data()});
+    }
+    void addText(const char* text, const char* className = "char") {
+        add(className, std::vector<double>(text, text + std::strlen(text)));
+    }
 };
 
 Arguments argumentsOf(Problem& p) {
@@ -82,6 +95,7 @@ Arguments argumentsOf(Problem& p) {
     a.nValue = {static_cast<double>(p.n)};
     a.iterationsValue = {static_cast<double>(p.iterations)};
     const std::size_t n = static_cast<std::size_t>(p.n);
+    a.extra.reserve(8);  // the arrays point into it
     a.arrays = {arrayOf(p.x0, 1, n),    arrayOf(p.P, n, n),      arrayOf(p.c, n, 1),
                 arrayOf(p.alpha, 1, 1), arrayOf(p.Q, n, n),      arrayOf(p.d, n, 1),
                 arrayOf(p.beta, 1, 1),  arrayOf(a.nValue, 1, 1), arrayOf(a.iterationsValue, 1, 1)};
@@ -102,10 +116,28 @@ std::string call(MexFunction mexFunction, int nlhs, mxArray_tag** plhs,
     return "";
 }
 
+// An output of the module, with a struct's names and values.
 void destroy(mxArray_tag* a) {
     if (a == nullptr) return;
+    for (std::size_t i = 0; a->fields != nullptr && i < a->m * a->n * a->fieldCount; ++i)
+        destroy(a->fields[i]);
+    for (int f = 0; f < a->fieldCount; ++f) std::free(a->fieldNames[f]);
+    std::free(a->fieldNames);
+    std::free(a->fields);
     std::free(a->pr);
     std::free(a);
+}
+
+const mxArray_tag* field(const mxArray_tag* s, const char* name) {
+    for (int f = 0; f < s->fieldCount; ++f)
+        if (std::strcmp(s->fieldNames[f], name) == 0) return s->fields[f];
+    return nullptr;
+}
+
+std::string textOf(const mxArray_tag* a) {
+    std::string t;
+    for (std::size_t i = 0; a != nullptr && i < a->m * a->n; ++i) t += static_cast<char>(a->pr[i]);
+    return t;
 }
 
 // Solves p through the module; true when x is an n-by-1 double column equal
@@ -126,13 +158,14 @@ bool solvesLikeNative(MexFunction mexFunction, Problem& p) {
 }
 
 // One bad call, which must raise `id`, followed by a good one, which must
-// still give the native answer.
+// still give the native answer. nrhs < 0: as many as the spoiled arguments.
 bool rejects(MexFunction mexFunction, Problem& good, const char* id, int nlhs, int nrhs,
              void (*spoil)(Arguments&)) {
     Arguments a = argumentsOf(good);
     spoil(a);
-    mxArray_tag* plhs[3] = {nullptr, nullptr, nullptr};
-    const std::string raised = call(mexFunction, nlhs, plhs, a.arrays, nrhs);
+    mxArray_tag* plhs[4] = {nullptr, nullptr, nullptr, nullptr};
+    const std::string raised =
+        call(mexFunction, nlhs, plhs, a.arrays, nrhs < 0 ? static_cast<int>(a.arrays.size()) : nrhs);
     for (mxArray_tag* out : plhs) destroy(out);
     const bool ok = raised == id && solvesLikeNative(mexFunction, good);
     std::printf("%s: %s\n", ok ? "ok  " : "FAIL", id);
@@ -143,7 +176,18 @@ int checkErrors(MexFunction mexFunction, Problem& good) {
     static double nan = std::nan("");
     int failures = 0;
     failures += !rejects(mexFunction, good, "Brelvane:nargin", 1, 8, [](Arguments&) {});
-    failures += !rejects(mexFunction, good, "Brelvane:nargout", 3, 9, [](Arguments&) {});
+    failures += !rejects(mexFunction, good, "Brelvane:nargout", 4, 9, [](Arguments&) {});
+    failures += !rejects(mexFunction, good, "Brelvane:unknownOption", 1, -1, [](Arguments& a) {
+        a.addText("Tolerance"), a.add("double", {1.0});
+    });
+    failures += !rejects(mexFunction, good, "Brelvane:unknownOption", 1, -1, [](Arguments& a) {
+        a.addText("GradientTolerance", "string"), a.add("double", {1.0});
+    });
+    failures += !rejects(mexFunction, good, "Brelvane:badOption", 1, -1,
+                         [](Arguments& a) { a.addText("gradienttolerance"); });
+    failures += !rejects(mexFunction, good, "Brelvane:badOption", 1, -1, [](Arguments& a) {
+        a.addText("GradientTolerance"), a.add("double", {-1.0});
+    });
     failures += !rejects(mexFunction, good, "Brelvane:notDouble", 1, 9,
                          [](Arguments& a) { a.arrays[1].className = "single"; });
     failures += !rejects(mexFunction, good, "Brelvane:complex", 1, 9,
@@ -157,12 +201,65 @@ int checkErrors(MexFunction mexFunction, Problem& good) {
     return failures;
 }
 
+// A tolerance of 0 changes nothing, and info reports the run; then Ctrl+C as
+// the stand-in libut raises it at the poll after the start-up products.
+int checkOptionsAndInterrupt(MexFunction mexFunction, Problem& good, HMODULE libut) {
+    int failures = 0;
+    Arguments a = argumentsOf(good);
+    a.addText("GRADIENTtolerance"), a.add("double", {0.0});
+    mxArray_tag* plhs[3] = {nullptr, nullptr, nullptr};
+    bool ok = call(mexFunction, 3, plhs, a.arrays, 11).empty() && plhs[0] != nullptr &&
+              plhs[1] != nullptr && plhs[2] != nullptr;
+    if (ok) {
+        const mxArray_tag* info = plhs[2];
+        const mxArray_tag* ratio = field(info, "ratio");
+        const mxArray_tag* iterations = field(info, "iterations");
+        const std::string stop = textOf(field(info, "stop"));
+        ok = std::strcmp(info->className, "struct") == 0 && info->fieldCount == 4 &&
+             field(info, "gradient") != nullptr && ratio != nullptr && iterations != nullptr &&
+             sameDouble(ratio->pr[0], plhs[1]->pr[plhs[1]->m - 1]) &&
+             (stop == "iterations" || stop == "stationary") &&
+             plhs[1]->m == static_cast<std::size_t>(std::max<std::int64_t>(good.iterations, 0)) + 1;
+        for (std::size_t i = 0; ok && i < good.expected.size(); ++i)
+            ok = sameDouble(plhs[0]->pr[i], good.expected[i]);
+        std::printf("    info.stop = %s, info.iterations = %g\n", stop.c_str(),
+                    iterations ? iterations->pr[0] : -1.0);
+    }
+    for (mxArray_tag* out : plhs) destroy(out);
+    std::printf("%s: options and info\n", ok ? "ok  " : "FAIL");
+    failures += !ok;
+
+    using InterruptAtPoll = void (*)(long);
+    using Pending = bool (*)();
+    const auto interruptAtPoll = reinterpret_cast<InterruptAtPoll>(
+        reinterpret_cast<void*>(GetProcAddress(libut, "standinInterruptAtPoll")));
+    const auto pending = reinterpret_cast<Pending>(
+        reinterpret_cast<void*>(GetProcAddress(libut, "standinInterruptPending")));
+    interruptAtPoll(0);
+    Arguments b = argumentsOf(good);
+    b.iterationsValue[0] = 1e15;
+    mxArray_tag* x[1] = {nullptr};
+    ok = call(mexFunction, 0, x, b.arrays, 9) == "Brelvane:interrupted" && !pending();
+    destroy(x[0]);
+    interruptAtPoll(-1);
+    ok = ok && solvesLikeNative(mexFunction, good);
+    std::printf("%s: Brelvane:interrupted, the flag lowered, the next call right\n",
+                ok ? "ok  " : "FAIL");
+    return failures + !ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 3) {
         std::fprintf(stderr, "usage: %s <module.mexw64> <cases file>\n", argv[0]);
         return 2;
+    }
+    // MATLAB has libut loaded before any MEX file; the module finds it by name.
+    HMODULE libut = LoadLibraryA("libut.dll");
+    if (libut == nullptr) {
+        std::fprintf(stderr, "LoadLibrary(libut.dll) failed: error %lu\n", GetLastError());
+        return 1;
     }
     HMODULE module = LoadLibraryA(argv[1]);
     if (module == nullptr) {
@@ -185,6 +282,7 @@ int main(int argc, char** argv) {
         failures += !ok;
     }
     failures += checkErrors(mexFunction, problems.front());
+    failures += checkOptionsAndInterrupt(mexFunction, problems.front(), libut);
     FreeLibrary(module);
     std::printf("%d failure(s)\n", failures);
     return failures == 0 ? 0 : 1;
