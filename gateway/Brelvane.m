@@ -14,6 +14,33 @@
 %   evaluation to a few N*eps). R(end) is the ratio at the returned X. Asking
 %   only for X costs nothing extra.
 %
+%   [X, R, INFO] = BRELVANE(...) also says why the call stopped, in a struct:
+%     INFO.iterations  iterations computed (for a 'stationary' stop, through
+%                      the first one that changed nothing)
+%     INFO.stop        'iterations'  every requested iteration ran
+%                      'gradient'    max |dR/dx_j| <= GradientTolerance
+%                      'stationary'  an iteration left x and every running
+%                                    sum unchanged bit for bit: all later
+%                                    ones would repeat it, so X and R are
+%                                    those of the full count
+%     INFO.gradient    max |dR/dx_j| at X, as the next step would choose by
+%     INFO.ratio       R at X, equal to R(end)
+%   A 'stationary' stop with INFO.gradient far from zero is a stall: the
+%   closed-form step rounded to zero away from the line's minimum (numerator
+%   and denominator nearly proportional along that coordinate). Restart from
+%   a slightly perturbed X, or rescale the variables.
+%
+%   BRELVANE(..., 'GradientTolerance', TOL) stops before an iteration once
+%   the largest |dR/dx_j| is at most TOL (a real, finite, non-negative scalar
+%   of any numeric class; the default 0 never stops), so ITERATIONS becomes an
+%   upper bound. After such a stop R has INFO.iterations + 1 entries, and X is
+%   what the nine-argument call with INFO.iterations gives. Option names are
+%   char vectors, matched ignoring case.
+%
+%   Ctrl+C stops a running call within a fraction of a second with the error
+%   Brelvane:interrupted, which says how many iterations had run; nothing is
+%   returned, and the next call works as usual.
+%
 %   Arguments
 %     X0          starting point: real double array, at least N elements
 %     P           numerator matrix: real double, symmetric, N-by-N
@@ -34,7 +61,7 @@
 %     Each step picks the coordinate k of largest |dR/dx_k| (greedy
 %     Gauss-Southwell choice), moves x_k to the stationary point of R along
 %     e_k with the lower ratio (closed form), and updates P*x, Q*x and the
-%     scalars behind N and D in O(N); there is no convergence test.
+%     scalars behind N and D in O(N).
 %
 %   P and Q are read through their lower triangle at the start and by whole
 %   columns in every step, so they must be symmetric. Vectors may be rows or
@@ -42,13 +69,18 @@
 %   N) elements of each array are read. NaN and Inf in the data are not
 %   checked; they propagate into X.
 %
-%   Validated before anything is computed: nine inputs and at most two
-%   outputs (with R, ITERATIONS below 2^31 - 1); X0, P, C, Q, D real, full and double; ALPHA, BETA, N, ITERATIONS
-%   real numeric scalars; N and ITERATIONS finite; 0 <= N < 2^31 after
-%   truncation; enough elements in each array. Errors carry identifiers of
-%   the form Brelvane:<mnemonic>, e.g. Brelvane:tooShort.
+%   Validated before anything is computed: nine inputs, then name-value
+%   pairs, and at most three outputs (with R, ITERATIONS below 2^31 - 1); X0,
+%   P, C, Q, D real, full and double; ALPHA, BETA, N, ITERATIONS real numeric
+%   scalars; N and ITERATIONS finite; 0 <= N < 2^31 after truncation; enough
+%   elements in each array; known option names and valid values. Errors
+%   carry identifiers of the form Brelvane:<mnemonic>, e.g. Brelvane:tooShort,
+%   Brelvane:unknownOption, Brelvane:badOption.
 %
 %   Example
 %     P = [2 0; 0 4];  Q = eye(2);
 %     [x, r] = Brelvane([1; 1], P, [1; 0], 1, Q, [0; 0], 1, 2, 10)
 %     % x = [1 - sqrt(3); 1e-100], r = [2.5; 2; 0.634; 0.634; ...]
+%     [x, r, info] = Brelvane([1; 1], P, [1; 0], 1, Q, [0; 0], 1, 2, 1e6, ...
+%                             'GradientTolerance', 1e-12)
+%     % stops after 2 iterations: info.stop = 'gradient', numel(r) = 3

@@ -3,8 +3,10 @@
 //
 // Every call must either raise a Brelvane: error (or the host's own
 // out-of-memory error) and leave no array behind, or return exactly what
-// ratioDescent / ratioDescentTrace compute from the same data, as an n-by-1
-// real double column. Reads past an array are caught by the sanitizers and
+// ratioDescentWithOptions computes from the same data, as an n-by-1 real
+// double column, with r and info to match. Name-value options follow the nine
+// arguments now and then: known names in any case, unknown ones, names that
+// are not text, missing values. Reads past an array are caught by the sanitizers and
 // by the host, which refuses raw access to data the gateway did not validate.
 #include <cmath>
 #include <cstdint>
@@ -120,11 +122,52 @@ bool sameColumn(const mxArray_tag* a, const std::vector<double>& want) {
     return true;
 }
 
-// A call the gateway accepted: it must have had nine arguments, a valid n and
-// iteration count, and must return the solver's own results.
+// An option name: GradientTolerance in a random mix of cases, or something
+// the gateway must refuse.
+mxArray_tag* decodeOptionName(FuzzInput& in) {
+    const std::uint8_t kind = in.byte();
+    if (kind < 160) {
+        char name[] = "GradientTolerance";
+        for (char& ch : name)
+            if (ch != '\0' && in.byte() % 2) ch = static_cast<char>(ch ^ 0x20);
+        return standin::newText(name);
+    }
+    if (kind < 176) return standin::newText("Tolerance");
+    if (kind < 192) return standin::newText("");
+    if (kind < 208) {
+        mxArray_tag* s = standin::newText("GradientTolerance");
+        s->className = "string";
+        return s;
+    }
+    return decodeArgument(in, 9, 1);
+}
+
+bool isGradientTolerance(const mxArray_tag* a) {
+    if (!classIs(a->className, "char") || a->m != 1) return false;
+    const char* name = "gradienttolerance";
+    if (a->n != std::strlen(name)) return false;
+    for (std::size_t i = 0; i < a->n; ++i) {
+        const int ch = static_cast<int>(a->pr[i]);
+        if ((ch | 0x20) != name[i]) return false;
+    }
+    return true;
+}
+
+// A call the gateway accepted: it must have had nine arguments and whole
+// name-value pairs, a valid n, iteration count and tolerance, and must return
+// the solver's own results.
 void checkAccepted(const std::vector<mxArray_tag*>& args, int nrhs, int nlhs,
                    mxArray_tag* const* plhs) {
-    if (nrhs != 9 || nlhs > 2) finding("accepted a wrong number of arguments");
+    if (nrhs < 9 || nrhs % 2 == 0 || nlhs > 3) finding("accepted a wrong number of arguments");
+    RatioDescentOptions options;
+    for (int i = 9; i < nrhs; i += 2) {
+        if (!isGradientTolerance(args[static_cast<std::size_t>(i)])) finding("accepted an unknown option");
+        const mxArray_tag* v = args[static_cast<std::size_t>(i) + 1];
+        if (v->m * v->n != 1 || v->isComplex || classIs(v->className, "logical") ||
+            classIs(v->className, "char") || !(v->pr[0] >= 0.0 && std::isfinite(v->pr[0])))
+            finding("accepted a tolerance that is not a real finite non-negative scalar");
+        options.gradientTolerance = v->pr[0];
+    }
     const double nValue = args[7]->pr[0], iterationsValue = args[8]->pr[0];
     if (!(std::trunc(nValue) >= 0.0 && std::trunc(nValue) < 2147483648.0))
         finding("accepted an n outside [0, 2^31)");
@@ -134,17 +177,31 @@ void checkAccepted(const std::vector<mxArray_tag*>& args, int nrhs, int nlhs,
     const std::int64_t n = static_cast<std::int64_t>(nValue);
     const std::int64_t iterations = static_cast<std::int64_t>(iterationsValue);
     std::vector<double> x(static_cast<std::size_t>(n));
-    if (nlhs < 2) {
-        ratioDescent(x.data(), args[0]->pr, args[1]->pr, args[2]->pr, args[3]->pr[0], args[4]->pr,
-                     args[5]->pr, args[6]->pr[0], n, iterations);
-    } else {
-        // Accepted, so r fitted the host's limit.
-        std::vector<double> trace(static_cast<std::size_t>(iterations > 0 ? iterations : 0) + 1);
-        ratioDescentTrace(x.data(), trace.data(), args[0]->pr, args[1]->pr, args[2]->pr,
-                          args[3]->pr[0], args[4]->pr, args[5]->pr, args[6]->pr[0], n, iterations);
-        if (!sameColumn(plhs[1], trace)) finding("r differs from ratioDescentTrace's");
+    // Accepted, so r fitted the host's limit when it was asked for.
+    std::vector<double> trace(
+        nlhs >= 2 ? static_cast<std::size_t>(iterations > 0 ? iterations : 0) + 1 : 0);
+    RatioDescentReport report;
+    if (ratioDescentWithOptions(x.data(), nlhs >= 2 ? trace.data() : nullptr, args[0]->pr,
+                                args[1]->pr, args[2]->pr, args[3]->pr[0], args[4]->pr,
+                                args[5]->pr, args[6]->pr[0], n, iterations, options,
+                                &report) != ratioDescentOk)
+        finding("the gateway returned where the solver fails");
+    if (!sameColumn(plhs[0], x)) finding("x differs from the solver's");
+    if (nlhs >= 2) {
+        if (report.stop == ratioDescentStopGradient)
+            trace.resize(static_cast<std::size_t>(report.iterations) + 1);
+        if (!sameColumn(plhs[1], trace)) finding("r differs from the solver's trace");
     }
-    if (!sameColumn(plhs[0], x)) finding("x differs from ratioDescent's");
+    if (nlhs >= 3) {
+        const mxArray_tag* info = plhs[2];
+        if (info == nullptr || !classIs(info->className, "struct") || info->fieldCount != 4)
+            finding("info is not a struct of four fields");
+        const std::vector<double> values[] = {
+            {static_cast<double>(report.iterations)}, {}, {report.gradient}, {report.ratio}};
+        for (int f : {0, 2, 3})
+            if (!sameColumn(info->fields[f], values[f])) finding("an info field differs from the report");
+        if (nlhs >= 2 && !sameDouble(report.ratio, trace.back())) finding("info.ratio is not r(end)");
+    }
 }
 
 }  // namespace
@@ -152,14 +209,16 @@ void checkAccepted(const std::vector<mxArray_tag*>& args, int nrhs, int nlhs,
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzInput in(data, size);
     const std::size_t dims = in.below(10);
-    const int nlhs = static_cast<int>(in.below(4));
+    const int nlhs = static_cast<int>(in.below(5));
     const std::uint8_t count = in.byte();
-    const int nrhs = count < 224 ? 9 : count % 12;
+    // Mostly the nine; then the nine and one to four option words; then any count.
+    const int nrhs = count < 160 ? 9 : count < 224 ? 9 + 1 + count % 4 : count % 12;
     std::vector<mxArray_tag*> args;
-    for (int i = 0; i < nrhs; ++i) args.push_back(decodeArgument(in, i, dims));
+    for (int i = 0; i < nrhs; ++i)
+        args.push_back(i >= 9 && i % 2 == 1 ? decodeOptionName(in) : decodeArgument(in, i, dims));
     boundWork(args, nlhs);
 
-    mxArray_tag* plhs[3] = {nullptr, nullptr, nullptr};
+    mxArray_tag* plhs[4] = {nullptr, nullptr, nullptr, nullptr};
     const standin::CallOutcome outcome = standin::callMexFunction(nlhs, plhs, nrhs, args.data());
     if (outcome.errorId.empty()) {
         checkAccepted(args, nrhs, nlhs, plhs);

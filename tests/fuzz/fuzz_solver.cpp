@@ -1,6 +1,7 @@
 // Fuzz target: ratioDescent, ratioDescentTrace, ratioStep and indexOfMaxAbs on
 // arbitrary doubles (NaN, infinities, extremes, ties), small n and iteration
 // counts, symmetric or not, against the plain second evaluation, bit for bit.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -42,7 +43,12 @@ bool same(const std::vector<double>& a, const std::vector<double>& b) {
 
 void checkSolve(FuzzInput& in) {
     const std::int64_t n = in.below(20);
-    const std::int64_t iterations = static_cast<std::int8_t>(in.byte()) / 2;
+    // Mostly short runs; now and then one long enough to become exactly
+    // stationary, which must end with the full count's x and r.
+    const std::uint8_t count = in.byte();
+    const std::int64_t iterations =
+        count >= 240 ? 256 + 128 * static_cast<std::int64_t>(count - 240)
+                     : static_cast<std::int8_t>(count) / 2;
     const std::size_t m = static_cast<std::size_t>(n);
     const bool symmetric = in.byte() % 2 == 0;
     const std::vector<double> x0 = values(in, m), c = values(in, m), d = values(in, m);
@@ -69,10 +75,36 @@ void checkSolve(FuzzInput& in) {
         return;
     }
     std::vector<double> ratios;
-    const std::vector<double> want =
-        plainRatioDescent(x0, P, c, alpha, Q, d, beta, n, iterations, blasProduct, &ratios);
+    double gradient = 0.0;
+    const std::vector<double> want = plainRatioDescent(x0, P, c, alpha, Q, d, beta, n, iterations,
+                                                       blasProduct, &ratios, &gradient);
     if (!same(x, want)) finding("x differs from the plain evaluation");
     if (!same(trace, ratios)) finding("r differs from the plain evaluation");
+
+    // With a tolerance: the run is the plain one cut at report.iterations.
+    RatioDescentOptions options;
+    options.gradientTolerance = std::fabs(in.value());
+    if (!std::isfinite(options.gradientTolerance)) options.gradientTolerance = 0.0;
+    RatioDescentReport report;
+    if (ratioDescentWithOptions(y.data(), trace.data(), x0.data(), P.data(), c.data(), alpha,
+                                Q.data(), d.data(), beta, n, iterations, options,
+                                &report) != ratioDescentOk)
+        finding("a small problem was refused with options");
+    if (report.stop != ratioDescentStopGradient) {
+        if (!same(y, want) || !sameDouble(report.gradient, gradient))
+            finding("a run the tolerance did not stop differs from the plain one");
+    } else {
+        if (!(report.gradient <= options.gradientTolerance)) finding("stopped above the tolerance");
+        std::vector<double> cut;
+        const std::vector<double> shorter = plainRatioDescent(
+            x0, P, c, alpha, Q, d, beta, n, report.iterations, blasProduct, &cut, &gradient);
+        if (!same(y, shorter) || !sameDouble(report.gradient, gradient))
+            finding("a gradient stop differs from the plain run of that count");
+    }
+    if (!sameDouble(report.ratio, trace[static_cast<std::size_t>(
+                                      report.stop == ratioDescentStopGradient ? report.iterations
+                                                                              : std::max<std::int64_t>(iterations, 0))]))
+        finding("the report's ratio is not the trace's last");
 }
 
 void checkStep(FuzzInput& in) {

@@ -38,6 +38,18 @@ function gateway_options_test ()
   assert (size (r), [1e6 + 1, 1]);
   assert (all (r(info.iterations + 1:end) == r(end)));
 
+  % A stall: numerator and denominator nearly proportional along x(1), so the
+  % closed-form step rounds to zero at x(1) = -1/3, short of the line's
+  % minimum at -0.5 (R would reach -0.04). info shows it: a stationary stop
+  % with a gradient far from zero.
+  [x, r, info] = Brelvane ([0; 0.3], 2 * eye (2), [1; 0], 0.2, 2 * eye (2), ...
+                           [1 + 3 * 2^-52; 0], 1.5, 2, 100);
+  assert_same_doubles (x, hex2num (["bfd5555555555555"; "2b2bff2ee48e0530"]), "stalled x");
+  assert (info.stop, "stationary");
+  assert (info.iterations, 3);
+  assert_same_doubles (info.gradient, hex2num ("3fd0fc6b3d440a75"), "gradient at the stall");
+  assert_same_doubles (r(end), hex2num ("bf91cf06ada28118"), "ratio at the stall");
+
   % Bad options, each before anything is computed.
   good = {[1;2], eye(2), [0;0], 1, zeros(2), [0;0], 1, 2, 3};
   assert_brelvane_error ("Brelvane:nargout", 4, good);
