@@ -53,6 +53,21 @@ for iterations = counts
          ratio(x), lambda, gap, 1000 * elapsed);
 end
 
+% The same descent stopped by a gradient tolerance instead of a count: the
+% count, 10^5, is only a cap, and info says where and why the call stopped.
+% Without a tolerance (0) it runs until a step changes nothing at all.
+printf('\nStopped by GradientTolerance, at most 10^5 iterations; [x, r, info] = Brelvane(...)\n');
+printf('%9s %10s %11s %13s %9s %9s\n', 'tolerance', 'info.stop', 'iterations', ...
+       'info.gradient', 'rel. gap', 'time ms');
+for tolerance = [1e-10 1e-13 0]
+  tic;
+  [xt, ~, info] = Brelvane(x0, P, z, 0, Q, z, 0, n, 1e5, 'GradientTolerance', tolerance);
+  elapsed = toc;
+  printf('%9.0e %10s %11d %13.2e %9.1e %9.2f\n', tolerance, info.stop, info.iterations, ...
+         info.gradient, abs(ratio(xt) - lambda) / abs(lambda), 1000 * elapsed);
+end
+printf('\n');
+
 % The trace of the longest run: r(t+1) = R after t iterations, shown as the
 % relative gap (R(x_t) - lambda_min) / |lambda_min|. Near the minimum the gap
 % falls to the spacing of doubles, eps, and can come out zero or negative,
