@@ -2,7 +2,8 @@
 # GNU Octave with the suffix .mex, linked the way mkoctfile --mex links it; the
 # libraries come before Octave's BLAS, which they may call.
 
-find_program(BRELVANE_MKOCTFILE NAMES mkoctfile DOC "Octave's mkoctfile")
+include(BrelvaneSwitches)
+brelvane_find_tool(BRELVANE_MKOCTFILE NAMES mkoctfile DOC "Octave's mkoctfile")
 
 function(_brelvane_mkoctfile_query variable name)
   execute_process(COMMAND ${BRELVANE_MKOCTFILE} -p ${name}
