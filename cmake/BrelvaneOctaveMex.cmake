@@ -2,7 +2,8 @@
 # GNU Octave with the suffix .mex, linked the way mkoctfile --mex links it; the
 # libraries come before Octave's BLAS, which they may call.
 
-find_program(BRELVANE_MKOCTFILE NAMES mkoctfile DOC "Octave's mkoctfile")
+include(BrelvaneSwitches)
+brelvane_find_tool(BRELVANE_MKOCTFILE NAMES mkoctfile DOC "Octave's mkoctfile")
 
 function(_brelvane_mkoctfile_query variable name)
   execute_process(COMMAND ${BRELVANE_MKOCTFILE} -p ${name}
@@ -23,7 +24,12 @@ function(brelvane_add_octave_mex target)
   add_library(${target} MODULE)
   set_target_properties(${target} PROPERTIES PREFIX "" SUFFIX ".mex")
   # Static libraries linked in stay private to the module: mexFunction is
-  # its only export.
-  target_link_options(${target} PRIVATE ${dl_ldflags} -Wl,--exclude-libs,ALL)
+  # its only export. Apple's linker has no --exclude-libs; it is given the
+  # one symbol to export instead (with the underscore of Mach-O C names).
+  if(APPLE)
+    target_link_options(${target} PRIVATE ${dl_ldflags} -Wl,-exported_symbol,_mexFunction)
+  else()
+    target_link_options(${target} PRIVATE ${dl_ldflags} -Wl,--exclude-libs,ALL)
+  endif()
   target_link_libraries(${target} PRIVATE ${ARG_LIBRARIES} ${blas_libs})
 endfunction()

@@ -17,7 +17,9 @@ BRELVANE_CHECK_PACKAGES=(clang-14 libclang-rt-14-dev llvm-14 valgrind libblas-de
 BRELVANE_PACKAGING_PACKAGES=(gnuplot-nox ghostscript fonts-freefont-otf)
 
 # ensure_packages PKG...: install what is missing when run as root, otherwise
-# print the one command that would and fail.
+# print the one command that would and fail. The output of apt and dpkg (over
+# a thousand lines on a fresh machine, even with -qq) goes to a log that is
+# shown only when apt fails.
 ensure_packages() {
   local missing=()
   local p
@@ -30,7 +32,15 @@ ensure_packages() {
     echo "  sudo apt-get install -y ${missing[*]}" >&2
     return 1
   fi
-  echo "Installing ${missing[*]} ..."
+  echo "Installing Debian packages: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq && apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  local log
+  log=$(mktemp)
+  if ! { apt-get update && apt-get install -y --no-install-recommends "${missing[@]}"; } \
+      >"$log" 2>&1 </dev/null; then
+    cat "$log" >&2
+    echo "apt-get failed (output above, kept in $log)" >&2
+    return 1
+  fi
+  rm -f "$log"
 }

@@ -2,6 +2,7 @@
 #ifndef BRELVANE_BLAS_DSYMV_H
 #define BRELVANE_BLAS_DSYMV_H
 
+#include <cstddef>
 #include <cstdint>
 
 // The integer width must match the BLAS linked into the final program:
@@ -25,11 +26,15 @@ using BlasInt = std::int32_t;
 #endif
 
 // y <- alpha*A*x + beta*y, A symmetric given by the triangle uplo. Every
-// argument by reference; the hidden length of uplo is not passed, since a
-// one-character string needs none.
+// argument by reference, then the length of the character argument uplo by
+// value: a BLAS compiled from Fortran by gfortran (the reference BLAS) takes
+// it as a hidden trailing size_t, and one compiled from C (OpenBLAS, MATLAB's
+// libmwblas) has no such parameter and never reads the extra argument, which
+// the caller places and removes under both x86-64 calling conventions.
+using BlasStringLength = std::size_t;
 extern "C" void BRELVANE_DSYMV(const char* uplo, const BlasInt* n, const double* alpha,
                                const double* a, const BlasInt* lda, const double* x,
                                const BlasInt* incx, const double* beta, double* y,
-                               const BlasInt* incy);
+                               const BlasInt* incy, BlasStringLength uploLength);
 
 #endif

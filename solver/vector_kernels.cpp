@@ -15,7 +15,7 @@ void symMatVec(const double* A, const double* x, double* y, std::int64_t n) {
     const BlasInt one = 1;
     const double alpha = 1.0;
     const double beta = 0.0;
-    BRELVANE_DSYMV(&uplo, &order, &alpha, A, &order, x, &one, &beta, y, &one);
+    BRELVANE_DSYMV(&uplo, &order, &alpha, A, &order, x, &one, &beta, y, &one, 1);
 }
 
 // s = p[0]*q[0] + p[1]*q[1] + ... , one accumulator, strictly in index order:

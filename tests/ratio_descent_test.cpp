@@ -101,17 +101,29 @@ TEST(RatioDescent, ZeroDenominatorFlowsThroughAsNaN) {
     EXPECT_EQ(x[1], 2.0);
 }
 
-TEST(RatioDescent, AsymmetricMatricesDifferFromTheirLowerTriangle) {
-    // The start-up product reads the lower triangle, the column updates whole
-    // columns; with P(0,1) != P(1,0) the second step sees a different P*x.
-    // From [2, 1] the first step is along coordinate 1.
-    const Problem lower{{2, 1}, {2, 1, 1, 2}, {0, 0}, 0, {1, 0, 0, 1}, {0, 0}, 1};
-    Problem upper = lower;
-    upper.P[2] = 5;  // P(0,1)
-    const std::vector<double> a = solve(lower, 2);
-    const std::vector<double> b = solve(upper, 2);
-    EXPECT_EQ(solve(upper, 1), solve(lower, 1));  // start-up alone ignores P(0,1)
-    EXPECT_NE(a, b);
+TEST(RatioDescent, AsymmetricMatrixFollowsTheRunningProducts) {
+    // R = x'Px/2 (Q = 0, beta = 1): every step is the linear one,
+    // x_k -= (Px)_k / P_kk, exact in these halves. The start-up product reads
+    // the lower triangle [2 1; 1 2], each update the whole column k, and
+    // column 1 holds P(0,1) = 5 in place of 1. From [1, 2], Px = [4, 5]:
+    // k = 1, t = -2.5; then
+    //   symmetric:  Px = [1.5, 0], k = 0, t = -0.75; Px = [0, -0.75], k = 1, t = 0.375
+    //   P(0,1) = 5: Px = [-8.5, 0], k = 0, t = 4.25; Px = [0, 4.25],  k = 1, t = -2.125
+    const Problem symmetric{{1, 2}, {2, 1, 1, 2}, {0, 0}, 0, {0, 0, 0, 0}, {0, 0}, 1};
+    Problem asymmetric = symmetric;
+    asymmetric.P[2] = 5;  // P(0,1)
+    for (const Problem& q : {symmetric, asymmetric}) expectBits(solve(q, 1), {1, -0.5});
+    expectBits(solve(symmetric, 3), {0.25, -0.125});
+    expectBits(solve(asymmetric, 3), {5.25, -2.625});
+    // r follows the running x'Px, which after the first step is that of no
+    // one matrix: it ends at -21.828125, where x'Ax/2 is 20.671875 for the
+    // lower triangle, -6.890625 for (P + P')/2 and -34.453125 for the upper.
+    std::vector<double> x(2), r(4);
+    const Problem& p = asymmetric;
+    ASSERT_EQ(ratioDescentTrace(x.data(), r.data(), p.x0.data(), p.P.data(), p.c.data(), p.alpha,
+                                p.Q.data(), p.d.data(), p.beta, 2, 3),
+              ratioDescentOk);
+    EXPECT_EQ(r, (std::vector<double>{7, 0.75, -17.3125, -21.828125}));
 }
 
 TEST(RatioDescent, TraceFollowsTheWorkedExample) {

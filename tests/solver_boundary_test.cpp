@@ -25,6 +25,7 @@ struct DsymvCall {
     char uplo;
     BlasInt n, lda, incx, incy;
     double alpha, beta;
+    BlasStringLength uploLength;
 };
 std::vector<DsymvCall> dsymvCalls;
 
@@ -49,13 +50,13 @@ extern "C" void __wrap_free(void* p) {
 extern "C" void BRELVANE_DSYMV(const char* uplo, const BlasInt* n, const double* alpha,
                                const double* a, const BlasInt* lda, const double* x,
                                const BlasInt* incx, const double* beta, double* y,
-                               const BlasInt* incy) {
+                               const BlasInt* incy, BlasStringLength uploLength) {
     using Dsymv = void (*)(const char*, const BlasInt*, const double*, const double*,
                            const BlasInt*, const double*, const BlasInt*, const double*, double*,
-                           const BlasInt*);
+                           const BlasInt*, BlasStringLength);
     static const auto real = reinterpret_cast<Dsymv>(dlsym(RTLD_NEXT, BRELVANE_DSYMV_NAME));
-    dsymvCalls.push_back({*uplo, *n, *lda, *incx, *incy, *alpha, *beta});
-    real(uplo, n, alpha, a, lda, x, incx, beta, y, incy);
+    dsymvCalls.push_back({*uplo, *n, *lda, *incx, *incy, *alpha, *beta, uploLength});
+    real(uplo, n, alpha, a, lda, x, incx, beta, y, incy, uploLength);
 }
 
 namespace {
@@ -116,6 +117,7 @@ TEST(SolverBoundary, StartUpCallsDsymvTwiceOnTheLowerTriangle) {
         EXPECT_EQ(call.incy, 1);
         EXPECT_EQ(call.alpha, 1.0);
         EXPECT_EQ(bitsOf(call.beta), bitsOf(0.0));
+        EXPECT_EQ(call.uploLength, 1u);  // the hidden length of "L" for a Fortran BLAS
     }
 }
 

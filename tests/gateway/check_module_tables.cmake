@@ -1,16 +1,42 @@
-# Asserts the DLL tables of Brelvane.mexw64 (cmake -DOBJDUMP=... -DMODULE=... -P):
+# Asserts the DLL tables of Brelvane.mexw64 (cmake -DOBJDUMP=... -DMODULE=...
+# [-DSAME_IMPORTS_AS=<other module>] [-DGATEWAY_OBJECT=<object>] -P):
 # mexFunction is the only export; the only DLLs imported are MATLAB's libmx,
 # libmex and libmwblas and Windows system DLLs; dsymv comes from libmwblas.dll;
-# and the help file Brelvane.m sits next to the module. With -DGATEWAY_OBJECT=,
-# also that no function of the gateway's object carries an exception handler:
-# MATLAB leaves a MEX call on an error by unwinding through our frames, which
-# must not hand its exception to GCC's personality routine for cleanups.
+# the help file Brelvane.m sits next to the module; if given, the other module
+# imports exactly the same functions from the same DLLs; and, if given, no
+# function of the gateway's object carries an exception handler: MATLAB leaves
+# a MEX call on an error by unwinding through our frames, which must not hand
+# its exception to GCC's personality routine for cleanups.
 cmake_minimum_required(VERSION 3.25)
-execute_process(COMMAND ${OBJDUMP} -p ${MODULE}
-                OUTPUT_VARIABLE dump RESULT_VARIABLE failed COMMAND_ECHO NONE)
-if(failed)
-  message(FATAL_ERROR "${OBJDUMP} -p ${MODULE} failed")
-endif()
+
+function(dump_tables module variable)
+  execute_process(COMMAND ${OBJDUMP} -p ${module}
+                  OUTPUT_VARIABLE dump RESULT_VARIABLE failed COMMAND_ECHO NONE)
+  if(failed)
+    message(FATAL_ERROR "${OBJDUMP} -p ${module} failed")
+  endif()
+  set(${variable} "${dump}" PARENT_SCOPE)
+endfunction()
+
+# "<dll> <function>" for every import, sorted: the member lines of each
+# "DLL Name:" block read "<vma> <hint> <name>".
+function(import_list dump variable)
+  string(REGEX MATCHALL "DLL Name: [^\n]+(\n\t[^\n]+)*" blocks "${dump}")
+  set(list)
+  foreach(block IN LISTS blocks)
+    string(REGEX MATCH "DLL Name: ([^\n]+)" _ "${block}")
+    set(dll ${CMAKE_MATCH_1})
+    string(REGEX MATCHALL "\n\t[0-9a-f]+\t +[0-9]+ +[^ \n]+" members "${block}")
+    foreach(member IN LISTS members)
+      string(REGEX REPLACE ".* " "" member "${member}")
+      list(APPEND list "${dll} ${member}")
+    endforeach()
+  endforeach()
+  list(SORT list)
+  set(${variable} "${list}" PARENT_SCOPE)
+endfunction()
+
+dump_tables(${MODULE} dump)
 
 # The export names are listed in the "[Ordinal/Name Pointer] Table".
 string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table(\n\t[^\n]*)*" names "${dump}")
@@ -58,5 +84,17 @@ endif()
 get_filename_component(module_dir ${MODULE} DIRECTORY)
 if(NOT EXISTS ${module_dir}/Brelvane.m)
   message(FATAL_ERROR "no Brelvane.m next to ${MODULE}")
+endif()
+if(SAME_IMPORTS_AS)
+  dump_tables(${SAME_IMPORTS_AS} other_dump)
+  import_list("${dump}" these)
+  import_list("${other_dump}" those)
+  if(NOT these STREQUAL those)
+    list(REMOVE_ITEM these ${those})
+    import_list("${dump}" all)
+    list(REMOVE_ITEM those ${all})
+    message(FATAL_ERROR "imports differ from ${SAME_IMPORTS_AS}: only here [${these}], "
+                        "only there [${those}]")
+  endif()
 endif()
 message(STATUS "exports: ${exports}; imports: ${imported}")
