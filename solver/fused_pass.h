@@ -26,6 +26,21 @@ inline double gradientAt(double Pxj, double Qxj, double cj, double dj, double D,
     return gN / D - (gD * R) / D;
 }
 
+// What the choice compares at j is the magnitude of this: dR/dx_j, or
+// w_j * dR/dx_j (the product rounded) when weighted.
+template <bool Weighted>
+inline double choiceValue(double gradient, const double* w, std::int64_t j) {
+    if constexpr (Weighted)
+        return w[j] * gradient;
+    else
+        return gradient;
+}
+
+template <bool Weighted>
+inline double choiceMagnitude(double gradient, const double* w, std::int64_t j) {
+    return magnitude(choiceValue<Weighted>(gradient, w, j));
+}
+
 // The argmax rule of the choice, applied to entries offered in increasing j:
 // it starts below any magnitude, so the first entry that is not NaN is taken,
 // and replaces only on strictly greater, so a tie keeps the lower index and a
@@ -58,10 +73,10 @@ Argmax mergeLanes(const double (&best)[W], const double (&index)[W]) {
     return m;
 }
 
-// A NaN at index 0 wins, as it does in indexOfMaxAbs (gradientAt0: dR/dx_0,
-// NaN exactly when its magnitude is).
-inline std::int64_t finishChoice(const Argmax& m, double gradientAt0) {
-    return isNaN(gradientAt0) ? 0 : m.index;
+// A NaN at index 0 wins, as it does in indexOfMaxAbs (valueAt0: the
+// choiceValue there, NaN exactly when its magnitude is).
+inline std::int64_t finishChoice(const Argmax& m, double valueAt0) {
+    return isNaN(valueAt0) ? 0 : m.index;
 }
 
 // Px and Qx are written only by the updating pass.
@@ -71,35 +86,38 @@ using RunningProduct = std::conditional_t<Update, double*, const double*>;
 // The rule continued over j in [from, n). With Update, Px[j] and Qx[j] first
 // receive delta times column entry j of P and Q; otherwise Pk, Qk and delta
 // are not read.
-template <bool Update>
+template <bool Update, bool Weighted>
 Argmax scalarPass(RunningProduct<Update> Px, RunningProduct<Update> Qx, const double* Pk,
-                  const double* Qk, double delta, const double* c, const double* d, double D,
-                  double R, std::int64_t from, std::int64_t n, Argmax m) {
+                  const double* Qk, double delta, const double* c, const double* d,
+                  const double* w, double D, double R, std::int64_t from, std::int64_t n,
+                  Argmax m) {
     for (std::int64_t j = from; j < n; ++j) {
         if constexpr (Update) {
             Px[j] = delta * Pk[j] + Px[j];
             Qx[j] = delta * Qk[j] + Qx[j];
         }
-        m.offer(magnitude(gradientAt(Px[j], Qx[j], c[j], d[j], D, R)), j);
+        m.offer(choiceMagnitude<Weighted>(gradientAt(Px[j], Qx[j], c[j], d[j], D, R), w, j), j);
     }
     return m;
 }
 
 // The rule over every j, then a NaN at index 0.
-template <bool Update>
+template <bool Update, bool Weighted>
 std::int64_t portablePass(RunningProduct<Update> Px, RunningProduct<Update> Qx, const double* Pk,
                           const double* Qk, double delta, const double* c, const double* d,
-                          double D, double R, std::int64_t n) {
-    const Argmax m = scalarPass<Update>(Px, Qx, Pk, Qk, delta, c, d, D, R, 0, n, Argmax{});
-    return finishChoice(m, gradientAt(Px[0], Qx[0], c[0], d[0], D, R));
+                          const double* w, double D, double R, std::int64_t n) {
+    const Argmax m =
+        scalarPass<Update, Weighted>(Px, Qx, Pk, Qk, delta, c, d, w, D, R, 0, n, Argmax{});
+    const double g0 = gradientAt(Px[0], Qx[0], c[0], d[0], D, R);
+    return finishChoice(m, choiceValue<Weighted>(g0, w, 0));
 }
 
 // The rule lane-wise over whole vectors, the lanes merged, the tail
 // continued by the scalar rule (its indices are all higher).
-template <class V, bool Update>
+template <class V, bool Update, bool Weighted>
 std::int64_t simdPass(RunningProduct<Update> Px, RunningProduct<Update> Qx, const double* Pk,
                       const double* Qk, double delta, const double* c, const double* d,
-                      double D, double R, std::int64_t n) {
+                      const double* w, double D, double R, std::int64_t n) {
     using T = typename V::Vec;
     const T vD = V::set1(D), vR = V::set1(R), vDelta = V::set1(delta), step = V::set1(V::width);
     T best = V::set1(-1.0), bestIndex = V::set1(0.0), index = V::iota();
@@ -114,7 +132,9 @@ std::int64_t simdPass(RunningProduct<Update> Px, RunningProduct<Update> Qx, cons
         }
         const T gN = V::add(px, V::load(c + j));
         const T gD = V::add(qx, V::load(d + j));
-        const T a = V::abs(V::sub(V::div(gN, vD), V::div(V::mul(gD, vR), vD)));
+        T g = V::sub(V::div(gN, vD), V::div(V::mul(gD, vR), vD));
+        if constexpr (Weighted) g = V::mul(V::load(w + j), g);
+        const T a = V::abs(g);
         // Argmax::offer per lane: greater is false for NaN.
         const auto greater = V::greater(a, best);
         best = V::select(greater, a, best);
@@ -124,49 +144,67 @@ std::int64_t simdPass(RunningProduct<Update> Px, RunningProduct<Update> Qx, cons
     double lanes[V::width], laneIndex[V::width];
     V::store(lanes, best);
     V::store(laneIndex, bestIndex);
-    const Argmax m =
-        scalarPass<Update>(Px, Qx, Pk, Qk, delta, c, d, D, R, j, n, mergeLanes(lanes, laneIndex));
-    return finishChoice(m, gradientAt(Px[0], Qx[0], c[0], d[0], D, R));
+    const Argmax m = scalarPass<Update, Weighted>(Px, Qx, Pk, Qk, delta, c, d, w, D, R, j, n,
+                                                  mergeLanes(lanes, laneIndex));
+    const double g0 = gradientAt(Px[0], Qx[0], c[0], d[0], D, R);
+    return finishChoice(m, choiceValue<Weighted>(g0, w, 0));
 }
 
 // The pass over one instruction set: Portable, or Simd<V> for a vector type V.
 struct Portable {
-    template <bool Update>
+    template <bool Update, bool Weighted>
     static std::int64_t pass(RunningProduct<Update> Px, RunningProduct<Update> Qx,
                              const double* Pk, const double* Qk, double delta, const double* c,
-                             const double* d, double D, double R, std::int64_t n) {
-        return portablePass<Update>(Px, Qx, Pk, Qk, delta, c, d, D, R, n);
+                             const double* d, const double* w, double D, double R,
+                             std::int64_t n) {
+        return portablePass<Update, Weighted>(Px, Qx, Pk, Qk, delta, c, d, w, D, R, n);
     }
 };
 
 template <class V>
 struct Simd {
-    template <bool Update>
+    template <bool Update, bool Weighted>
     static std::int64_t pass(RunningProduct<Update> Px, RunningProduct<Update> Qx,
                              const double* Pk, const double* Qk, double delta, const double* c,
-                             const double* d, double D, double R, std::int64_t n) {
-        return simdPass<V, Update>(Px, Qx, Pk, Qk, delta, c, d, D, R, n);
+                             const double* d, const double* w, double D, double R,
+                             std::int64_t n) {
+        return simdPass<V, Update, Weighted>(Px, Qx, Pk, Qk, delta, c, d, w, D, R, n);
     }
 };
 
 template <class Pass>
 std::int64_t choose(const double* Px, const double* Qx, const double* c, const double* d,
                     double D, double R, std::int64_t n) {
-    return Pass::template pass<false>(Px, Qx, nullptr, nullptr, 0.0, c, d, D, R, n);
+    return Pass::template pass<false, false>(Px, Qx, nullptr, nullptr, 0.0, c, d, nullptr, D, R,
+                                             n);
 }
 
 template <class Pass>
 std::int64_t updateAndChoose(double* Px, double* Qx, const double* Pk, const double* Qk,
                              double delta, const double* c, const double* d, double D, double R,
                              std::int64_t n) {
-    return Pass::template pass<true>(Px, Qx, Pk, Qk, delta, c, d, D, R, n);
+    return Pass::template pass<true, false>(Px, Qx, Pk, Qk, delta, c, d, nullptr, D, R, n);
+}
+
+template <class Pass>
+std::int64_t chooseWeighted(const double* Px, const double* Qx, const double* c, const double* d,
+                            const double* w, double D, double R, std::int64_t n) {
+    return Pass::template pass<false, true>(Px, Qx, nullptr, nullptr, 0.0, c, d, w, D, R, n);
+}
+
+template <class Pass>
+std::int64_t updateAndChooseWeighted(double* Px, double* Qx, const double* Pk, const double* Qk,
+                                     double delta, const double* c, const double* d,
+                                     const double* w, double D, double R, std::int64_t n) {
+    return Pass::template pass<true, true>(Px, Qx, Pk, Qk, delta, c, d, w, D, R, n);
 }
 
 // The kernel table of one pass; a constant expression, so the tables are
 // initialised before any code runs.
 template <class Pass>
 constexpr IterationKernels kernelTable(const char* name) {
-    return {name, choose<Pass>, updateAndChoose<Pass>};
+    return {name, choose<Pass>, updateAndChoose<Pass>, chooseWeighted<Pass>,
+            updateAndChooseWeighted<Pass>};
 }
 
 }  // namespace
