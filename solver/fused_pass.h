@@ -1,14 +1,22 @@
 // The fused per-iteration pass, written once: scalar, and over a vector type.
-// Everything here has internal linkage: each per-instruction-set source gets
-// its own copy compiled for its own instruction set, and none can leak into
-// code that runs on a CPU without it.
+// Everything here has internal linkage, and it calls nothing with external
+// linkage (no std::isnan, whose out-of-line copy an unoptimised build would
+// emit as a weak symbol): each per-instruction-set source gets its own copy
+// compiled for its own instruction set, and none can leak into code that runs
+// on a CPU without it.
 #ifndef BRELVANE_FUSED_PASS_H
 #define BRELVANE_FUSED_PASS_H
 
-#include <cmath>
 #include <cstdint>
+#include <type_traits>
+
+#include "iteration_kernels.h"
 
 namespace {
+
+inline bool isNaN(double v) { return v != v; }
+
+inline double magnitude(double v) { return __builtin_fabs(v); }
 
 // dR/dx_j from the running products, two separate divisions by D: the
 // rounding of the result depends on it.
@@ -18,51 +26,105 @@ inline double gradientAt(double Pxj, double Qxj, double cj, double dj, double D,
     return gN / D - (gD * R) / D;
 }
 
-// Scalar continuation of the argmax from (best, index) over j in [from, n).
-// Starting from best = -1 every non-NaN entry beats the start.
-template <bool Update>
-std::int64_t scalarPass(double* Px, double* Qx, const double* Pk, const double* Qk, double delta,
-                        const double* c, const double* d, double D, double R, std::int64_t from,
-                        std::int64_t n, double best, std::int64_t index) {
-    for (std::int64_t j = from; j < n; ++j) {
-        if (Update) {
-            Px[j] = delta * Pk[j] + Px[j];
-            Qx[j] = delta * Qk[j] + Qx[j];
-        }
-        const double a = std::fabs(gradientAt(Px[j], Qx[j], c[j], d[j], D, R));
+// What the choice compares at j is the magnitude of this: dR/dx_j, or
+// w_j * dR/dx_j (the product rounded) when weighted.
+template <bool Weighted>
+inline double choiceValue(double gradient, const double* w, std::int64_t j) {
+    if constexpr (Weighted)
+        return w[j] * gradient;
+    else
+        return gradient;
+}
+
+template <bool Weighted>
+inline double choiceMagnitude(double gradient, const double* w, std::int64_t j) {
+    return magnitude(choiceValue<Weighted>(gradient, w, j));
+}
+
+// The argmax rule of the choice, applied to entries offered in increasing j:
+// it starts below any magnitude, so the first entry that is not NaN is taken,
+// and replaces only on strictly greater, so a tie keeps the lower index and a
+// NaN is never taken. That is indexOfMaxAbs, except that indexOfMaxAbs starts
+// from entry 0 itself and so keeps a NaN there: see finishChoice.
+struct Argmax {
+    double best = -1.0;
+    std::int64_t index = 0;
+    void offer(double a, std::int64_t j) {
         if (a > best) {
             best = a;
             index = j;
         }
     }
-    return index;
+};
+
+// W lanes, each having applied the rule to its own entries (lane l to
+// j = l, l + W, ..., in increasing order), merged into the rule over all of
+// them: the largest best, the lowest index among equal bests. A lane that
+// took nothing holds (-1, 0) and loses to every lane that took something.
+template <int W>
+Argmax mergeLanes(const double (&best)[W], const double (&index)[W]) {
+    Argmax m;
+    for (int l = 0; l < W; ++l)
+        if (best[l] > m.best ||
+            (best[l] == m.best && static_cast<std::int64_t>(index[l]) < m.index)) {
+            m.best = best[l];
+            m.index = static_cast<std::int64_t>(index[l]);
+        }
+    return m;
 }
 
-// The sequential choice, fused with the update: best = -1 lets index 0 in
-// unless it is NaN, and a NaN at index 0 then wins as it would in
-// indexOfMaxAbs.
+// A NaN at index 0 wins, as it does in indexOfMaxAbs (valueAt0: the
+// choiceValue there, NaN exactly when its magnitude is).
+inline std::int64_t finishChoice(const Argmax& m, double valueAt0) {
+    return isNaN(valueAt0) ? 0 : m.index;
+}
+
+// Px and Qx are written only by the updating pass.
 template <bool Update>
-std::int64_t portablePass(double* Px, double* Qx, const double* Pk, const double* Qk,
-                          double delta, const double* c, const double* d, double D, double R,
-                          std::int64_t n) {
-    const std::int64_t k = scalarPass<Update>(Px, Qx, Pk, Qk, delta, c, d, D, R, 0, n, -1.0, 0);
-    return std::isnan(gradientAt(Px[0], Qx[0], c[0], d[0], D, R)) ? 0 : k;
+using RunningProduct = std::conditional_t<Update, double*, const double*>;
+
+// The rule continued over j in [from, n). With Update, Px[j] and Qx[j] first
+// receive delta times column entry j of P and Q; otherwise Pk, Qk and delta
+// are not read.
+template <bool Update, bool Weighted>
+Argmax scalarPass(RunningProduct<Update> Px, RunningProduct<Update> Qx, const double* Pk,
+                  const double* Qk, double delta, const double* c, const double* d,
+                  const double* w, double D, double R, std::int64_t from, std::int64_t n,
+                  Argmax m) {
+    for (std::int64_t j = from; j < n; ++j) {
+        if constexpr (Update) {
+            Px[j] = delta * Pk[j] + Px[j];
+            Qx[j] = delta * Qk[j] + Qx[j];
+        }
+        m.offer(choiceMagnitude<Weighted>(gradientAt(Px[j], Qx[j], c[j], d[j], D, R), w, j), j);
+    }
+    return m;
 }
 
-// Sequential argmax semantics from lane-wise ones: every lane keeps its first
-// largest entry (strict >, starting below any magnitude), the lanes reduce to
-// the lowest index of the largest value, the tail continues with strict >;
-// a NaN at index 0 overrides everything, as it would sequentially.
-template <class V, bool Update>
-std::int64_t simdPass(double* Px, double* Qx, const double* Pk, const double* Qk, double delta,
-                      const double* c, const double* d, double D, double R, std::int64_t n) {
+// The rule over every j, then a NaN at index 0.
+template <bool Update, bool Weighted>
+std::int64_t portablePass(RunningProduct<Update> Px, RunningProduct<Update> Qx, const double* Pk,
+                          const double* Qk, double delta, const double* c, const double* d,
+                          const double* w, double D, double R, std::int64_t n) {
+    const Argmax m =
+        scalarPass<Update, Weighted>(Px, Qx, Pk, Qk, delta, c, d, w, D, R, 0, n, Argmax{});
+    const double g0 = gradientAt(Px[0], Qx[0], c[0], d[0], D, R);
+    return finishChoice(m, choiceValue<Weighted>(g0, w, 0));
+}
+
+// The rule lane-wise over whole vectors, the lanes merged, the tail
+// continued by the scalar rule (its indices are all higher).
+template <class V, bool Update, bool Weighted>
+std::int64_t simdPass(RunningProduct<Update> Px, RunningProduct<Update> Qx, const double* Pk,
+                      const double* Qk, double delta, const double* c, const double* d,
+                      const double* w, double D, double R, std::int64_t n) {
     using T = typename V::Vec;
     const T vD = V::set1(D), vR = V::set1(R), vDelta = V::set1(delta), step = V::set1(V::width);
     T best = V::set1(-1.0), bestIndex = V::set1(0.0), index = V::iota();
     std::int64_t j = 0;
     for (; j + V::width <= n; j += V::width) {
         T px = V::load(Px + j), qx = V::load(Qx + j);
-        if (Update) {
+        if constexpr (Update) {
             px = V::add(V::mul(vDelta, V::load(Pk + j)), px);
             qx = V::add(V::mul(vDelta, V::load(Qk + j)), qx);
             V::store(Px + j, px);
@@ -70,8 +132,11 @@ std::int64_t simdPass(double* Px, double* Qx, const double* Pk, const double* Qk
         }
         const T gN = V::add(px, V::load(c + j));
         const T gD = V::add(qx, V::load(d + j));
-        const T a = V::abs(V::sub(V::div(gN, vD), V::div(V::mul(gD, vR), vD)));
-        const auto greater = V::greater(a, best);  // false for NaN
+        T g = V::sub(V::div(gN, vD), V::div(V::mul(gD, vR), vD));
+        if constexpr (Weighted) g = V::mul(V::load(w + j), g);
+        const T a = V::abs(g);
+        // Argmax::offer per lane: greater is false for NaN.
+        const auto greater = V::greater(a, best);
         best = V::select(greater, a, best);
         bestIndex = V::select(greater, index, bestIndex);
         index = V::add(index, step);
@@ -79,30 +144,67 @@ std::int64_t simdPass(double* Px, double* Qx, const double* Pk, const double* Qk
     double lanes[V::width], laneIndex[V::width];
     V::store(lanes, best);
     V::store(laneIndex, bestIndex);
-    double top = -1.0;
-    std::int64_t k = 0;
-    for (int l = 0; l < V::width; ++l)
-        if (lanes[l] > top || (lanes[l] == top && static_cast<std::int64_t>(laneIndex[l]) < k)) {
-            top = lanes[l];
-            k = static_cast<std::int64_t>(laneIndex[l]);
-        }
-    k = scalarPass<Update>(Px, Qx, Pk, Qk, delta, c, d, D, R, j, n, top, k);
-    return std::isnan(gradientAt(Px[0], Qx[0], c[0], d[0], D, R)) ? 0 : k;
+    const Argmax m = scalarPass<Update, Weighted>(Px, Qx, Pk, Qk, delta, c, d, w, D, R, j, n,
+                                                  mergeLanes(lanes, laneIndex));
+    const double g0 = gradientAt(Px[0], Qx[0], c[0], d[0], D, R);
+    return finishChoice(m, choiceValue<Weighted>(g0, w, 0));
 }
 
-template <class V>
-std::int64_t simdChoose(const double* Px, const double* Qx, const double* c, const double* d,
-                        double D, double R, std::int64_t n) {
-    // Without the update the vectors are only read.
-    return simdPass<V, false>(const_cast<double*>(Px), const_cast<double*>(Qx), nullptr, nullptr,
-                              0.0, c, d, D, R, n);
-}
+// The pass over one instruction set: Portable, or Simd<V> for a vector type V.
+struct Portable {
+    template <bool Update, bool Weighted>
+    static std::int64_t pass(RunningProduct<Update> Px, RunningProduct<Update> Qx,
+                             const double* Pk, const double* Qk, double delta, const double* c,
+                             const double* d, const double* w, double D, double R,
+                             std::int64_t n) {
+        return portablePass<Update, Weighted>(Px, Qx, Pk, Qk, delta, c, d, w, D, R, n);
+    }
+};
 
 template <class V>
-std::int64_t simdUpdateAndChoose(double* Px, double* Qx, const double* Pk, const double* Qk,
-                                 double delta, const double* c, const double* d, double D,
-                                 double R, std::int64_t n) {
-    return simdPass<V, true>(Px, Qx, Pk, Qk, delta, c, d, D, R, n);
+struct Simd {
+    template <bool Update, bool Weighted>
+    static std::int64_t pass(RunningProduct<Update> Px, RunningProduct<Update> Qx,
+                             const double* Pk, const double* Qk, double delta, const double* c,
+                             const double* d, const double* w, double D, double R,
+                             std::int64_t n) {
+        return simdPass<V, Update, Weighted>(Px, Qx, Pk, Qk, delta, c, d, w, D, R, n);
+    }
+};
+
+template <class Pass>
+std::int64_t choose(const double* Px, const double* Qx, const double* c, const double* d,
+                    double D, double R, std::int64_t n) {
+    return Pass::template pass<false, false>(Px, Qx, nullptr, nullptr, 0.0, c, d, nullptr, D, R,
+                                             n);
+}
+
+template <class Pass>
+std::int64_t updateAndChoose(double* Px, double* Qx, const double* Pk, const double* Qk,
+                             double delta, const double* c, const double* d, double D, double R,
+                             std::int64_t n) {
+    return Pass::template pass<true, false>(Px, Qx, Pk, Qk, delta, c, d, nullptr, D, R, n);
+}
+
+template <class Pass>
+std::int64_t chooseWeighted(const double* Px, const double* Qx, const double* c, const double* d,
+                            const double* w, double D, double R, std::int64_t n) {
+    return Pass::template pass<false, true>(Px, Qx, nullptr, nullptr, 0.0, c, d, w, D, R, n);
+}
+
+template <class Pass>
+std::int64_t updateAndChooseWeighted(double* Px, double* Qx, const double* Pk, const double* Qk,
+                                     double delta, const double* c, const double* d,
+                                     const double* w, double D, double R, std::int64_t n) {
+    return Pass::template pass<true, true>(Px, Qx, Pk, Qk, delta, c, d, w, D, R, n);
+}
+
+// The kernel table of one pass; a constant expression, so the tables are
+// initialised before any code runs.
+template <class Pass>
+constexpr IterationKernels kernelTable(const char* name) {
+    return {name, choose<Pass>, updateAndChoose<Pass>, chooseWeighted<Pass>,
+            updateAndChooseWeighted<Pass>};
 }
 
 }  // namespace

@@ -10,14 +10,7 @@
 
 namespace {
 
-std::int64_t portableChoose(const double* Px, const double* Qx, const double* c, const double* d,
-                            double D, double R, std::int64_t n) {
-    // Without the update the vectors are only read.
-    return portablePass<false>(const_cast<double*>(Px), const_cast<double*>(Qx), nullptr, nullptr,
-                               0.0, c, d, D, R, n);
-}
-
-const IterationKernels portableIterationKernels{"portable", portableChoose, portablePass<true>};
+constexpr IterationKernels portableIterationKernels = kernelTable<Portable>("portable");
 
 }  // namespace
 

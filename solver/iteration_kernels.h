@@ -15,6 +15,9 @@
 // updateAndChoose first applies the previous step: Px[j] += delta * Pk[j] and
 // Qx[j] += delta * Qk[j] (the whole columns Pk, Qk), then chooses on the
 // updated vectors, in the same pass.
+//
+// The weighted pair chooses in the same way over |w[j] * dR/dx_j| (the
+// product rounded, then its magnitude): the choice of diagonal scaling.
 struct IterationKernels {
     const char* name;
     std::int64_t (*choose)(const double* Px, const double* Qx, const double* c, const double* d,
@@ -22,6 +25,13 @@ struct IterationKernels {
     std::int64_t (*updateAndChoose)(double* Px, double* Qx, const double* Pk, const double* Qk,
                                     double delta, const double* c, const double* d, double D,
                                     double R, std::int64_t n);
+    std::int64_t (*chooseWeighted)(const double* Px, const double* Qx, const double* c,
+                                   const double* d, const double* w, double D, double R,
+                                   std::int64_t n);
+    std::int64_t (*updateAndChooseWeighted)(double* Px, double* Qx, const double* Pk,
+                                            const double* Qk, double delta, const double* c,
+                                            const double* d, const double* w, double D, double R,
+                                            std::int64_t n);
 };
 
 enum class KernelVariant { portable, sse2, avx2, avx512 };

@@ -24,4 +24,4 @@ struct Avx2 {
 
 }  // namespace
 
-const IterationKernels avx2IterationKernels{"avx2", simdChoose<Avx2>, simdUpdateAndChoose<Avx2>};
+const IterationKernels avx2IterationKernels = kernelTable<Simd<Avx2>>("avx2");

@@ -24,5 +24,4 @@ struct Avx512 {
 
 }  // namespace
 
-const IterationKernels avx512IterationKernels{"avx512", simdChoose<Avx512>,
-                                              simdUpdateAndChoose<Avx512>};
+const IterationKernels avx512IterationKernels = kernelTable<Simd<Avx512>>("avx512");

@@ -23,4 +23,4 @@ struct Sse2 {
 
 }  // namespace
 
-const IterationKernels sse2IterationKernels{"sse2", simdChoose<Sse2>, simdUpdateAndChoose<Sse2>};
+const IterationKernels sse2IterationKernels = kernelTable<Simd<Sse2>>("sse2");

@@ -80,6 +80,71 @@ struct Outcome {
     double gradient;  // set when asked for
 };
 
+// The coordinate choice of a solve without scaling: the lowest index of
+// largest |dR/dx_j|.
+struct PlainChoice {
+    const IterationKernels& kernels;
+
+    std::int64_t choose(const Problem& p, const double* Px, const double* Qx, double D,
+                        double R) const {
+        return kernels.choose(Px, Qx, p.c, p.d, D, R, p.n);
+    }
+    std::int64_t updateAndChoose(const Problem& p, double* Px, double* Qx, const double* Pk,
+                                 const double* Qk, double delta, double D, double R) const {
+        return kernels.updateAndChoose(Px, Qx, Pk, Qk, delta, p.c, p.d, D, R, p.n);
+    }
+    // The magnitude the choice compared at k, recomputed by the same formula.
+    double magnitudeAt(const Problem& p, const double* Px, const double* Qx, double D, double R,
+                       std::int64_t k) const {
+        return choiceMagnitude<false>(gradientAt(Px[k], Qx[k], p.c[k], p.d[k], D, R), nullptr, k);
+    }
+};
+
+// With diagonal scaling: the lowest index of largest |w_j * dR/dx_j|.
+struct WeightedChoice {
+    const IterationKernels& kernels;
+    const double* w;
+
+    std::int64_t choose(const Problem& p, const double* Px, const double* Qx, double D,
+                        double R) const {
+        return kernels.chooseWeighted(Px, Qx, p.c, p.d, w, D, R, p.n);
+    }
+    std::int64_t updateAndChoose(const Problem& p, double* Px, double* Qx, const double* Pk,
+                                 const double* Qk, double delta, double D, double R) const {
+        return kernels.updateAndChooseWeighted(Px, Qx, Pk, Qk, delta, p.c, p.d, w, D, R, p.n);
+    }
+    double magnitudeAt(const Problem& p, const double* Px, const double* Qx, double D, double R,
+                       std::int64_t k) const {
+        return choiceMagnitude<true>(gradientAt(Px[k], Qx[k], p.c[k], p.d[k], D, R), w, k);
+    }
+};
+
+// True for a curvature that can set a weight: positive, finite and normal
+// (false for NaN).
+bool setsWeight(double q) {
+    return q >= std::numeric_limits<double>::min() && q <= std::numeric_limits<double>::max();
+}
+
+// w_j = 2^-floor(e/2), e the binary exponent of q = Q_jj, or of |P_jj| when
+// Q_jj cannot set it; so w_j^2 q lies in [1, 4). Built from the exponent
+// alone, so every w_j is an exact power of two; 1 when neither diagonal
+// entry can set it.
+void diagonalWeights(const Problem& p, double* w) {
+    const std::int64_t n = p.n;
+    for (std::int64_t j = 0; j < n; ++j) {
+        const double Qjj = p.Q[j * (n + 1)];
+        const double Pjj = std::fabs(p.P[j * (n + 1)]);
+        const double q = setsWeight(Qjj) ? Qjj : setsWeight(Pjj) ? Pjj : 0.0;
+        if (q == 0.0) {
+            w[j] = 1.0;
+            continue;
+        }
+        const int e = std::ilogb(q);                      // in [-1022, 1023]
+        const int half = e >= 0 ? e / 2 : -((1 - e) / 2);  // floor(e / 2)
+        w[j] = std::ldexp(1.0, -half);
+    }
+}
+
 // Iterations from the start-up state, pipelined: step t moves x_k and
 // corrects the scalars; the pass that chooses step t + 1's coordinate first
 // applies step t's column k of P and Q to Px and Qx, in the same sweep:
@@ -91,21 +156,20 @@ struct Outcome {
 // Trace, trace[t] receives R after t steps. The stationary test reads the
 // columns only when x_k and the scalars came out unchanged; on a step that
 // moves x_k it costs one comparison.
-template <bool Trace>
-Outcome iterate(const IterationKernels& kernels, const Problem& p, double* x, double* Px,
-                double* Qx, Scalars& s, std::int64_t iterations,
-                const RatioDescentOptions& options, bool wantGradient, double* trace) {
+template <bool Trace, class Choice>
+Outcome iterate(const Choice& choice, const Problem& p, double* x, double* Px, double* Qx,
+                Scalars& s, std::int64_t iterations, const RatioDescentOptions& options,
+                bool wantGradient, double* trace) {
     const std::int64_t n = p.n;
     double N = numeratorOf(s, p);
     double D = denominatorOf(s, p);
     if (Trace) trace[0] = N / D;
-    std::int64_t k = kernels.choose(Px, Qx, p.c, p.d, D, N / D, n);
+    std::int64_t k = choice.choose(p, Px, Qx, D, N / D);
     const std::int64_t interval = pollInterval(n);
     std::int64_t untilPoll = interval;
     for (std::int64_t t = 1;; ++t) {
         if (options.gradientTolerance > 0.0) {
-            // The magnitude the choice compared, recomputed by the same formula.
-            const double g = std::fabs(gradientAt(Px[k], Qx[k], p.c[k], p.d[k], D, N / D));
+            const double g = choice.magnitudeAt(p, Px, Qx, D, N / D, k);
             if (g <= options.gradientTolerance) return {t - 1, ratioDescentStopGradient, g};
         }
         const double* Pk = p.P + k * n;
@@ -134,8 +198,7 @@ Outcome iterate(const IterationKernels& kernels, const Problem& p, double* x, do
             // The state is the one k was chosen in, so k is the next choice too.
             if (Trace)
                 for (std::int64_t u = t + 1; u <= iterations; ++u) trace[u] = trace[t];
-            const double g =
-                wantGradient ? std::fabs(gradientAt(Px[k], Qx[k], p.c[k], p.d[k], D, N / D)) : 0.0;
+            const double g = wantGradient ? choice.magnitudeAt(p, Px, Qx, D, N / D, k) : 0.0;
             return {t, ratioDescentStopStationary, g};
         }
         const bool last = t == iterations;
@@ -147,23 +210,37 @@ Outcome iterate(const IterationKernels& kernels, const Problem& p, double* x, do
         if (last || interrupted) {
             double g = 0.0;
             if (wantGradient) {
-                k = kernels.updateAndChoose(Px, Qx, Pk, Qk, delta, p.c, p.d, D, N / D, n);
-                g = std::fabs(gradientAt(Px[k], Qx[k], p.c[k], p.d[k], D, N / D));
+                k = choice.updateAndChoose(p, Px, Qx, Pk, Qk, delta, D, N / D);
+                g = choice.magnitudeAt(p, Px, Qx, D, N / D, k);
             }
             return {t, last ? ratioDescentStopIterations : ratioDescentStopInterrupted, g};
         }
-        k = kernels.updateAndChoose(Px, Qx, Pk, Qk, delta, p.c, p.d, D, N / D, n);
+        k = choice.updateAndChoose(p, Px, Qx, Pk, Qk, delta, D, N / D);
     }
 }
 
-// |dR/dx_k| at the coordinate k the next choice takes, with the column
-// updates all applied.
-double gradientOfChoice(const IterationKernels& kernels, const Problem& p, const double* Px,
+// The magnitude the next choice compares at the coordinate it takes, with the
+// column updates all applied.
+template <class Choice>
+double gradientOfChoice(const Choice& choice, const Problem& p, const double* Px,
                         const double* Qx, const Scalars& s) {
     const double D = denominatorOf(s, p);
     const double R = numeratorOf(s, p) / D;
-    const std::int64_t k = kernels.choose(Px, Qx, p.c, p.d, D, R, p.n);
-    return std::fabs(gradientAt(Px[k], Qx[k], p.c[k], p.d[k], D, R));
+    return choice.magnitudeAt(p, Px, Qx, D, R, choice.choose(p, Px, Qx, D, R));
+}
+
+// The solve from the start-up state, on the given choice.
+template <class Choice>
+Outcome solveFrom(const Choice& choice, const Problem& p, double* x, double* Px, double* Qx,
+                  Scalars& s, std::int64_t steps, const RatioDescentOptions& o,
+                  RatioDescentReport* report, double* trace) {
+    if (steps == 0) {
+        Outcome out{0, ratioDescentStopIterations, 0.0};
+        if (report) out.gradient = gradientOfChoice(choice, p, Px, Qx, s);
+        return out;
+    }
+    if (trace) return iterate<true>(choice, p, x, Px, Qx, s, steps, o, report != nullptr, trace);
+    return iterate<false>(choice, p, x, Px, Qx, s, steps, o, report != nullptr, nullptr);
 }
 
 // No coordinate to move, and dsymv rejects lda = 0: R stays alpha / beta,
@@ -202,10 +279,12 @@ RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, 
     if (static_cast<std::uint64_t>(n) > std::numeric_limits<std::size_t>::max() / sizeof(double))
         return ratioDescentOutOfMemory;
     const std::size_t bytes = static_cast<std::size_t>(n) * sizeof(double);
+    const bool scaled = o.scaling == ratioDescentScalingDiagonal;
     double* Px = static_cast<double*>(std::malloc(bytes));
     double* Qx = static_cast<double*>(std::malloc(bytes));
+    double* w = scaled ? static_cast<double*>(std::malloc(bytes)) : nullptr;
     RatioDescentStatus status = ratioDescentOutOfMemory;
-    if (Px && Qx) {
+    if (Px && Qx && (w || !scaled)) {
         std::memcpy(x, x0, bytes);
         Scalars s;
         symMatVec(P, x, Px, n);
@@ -218,12 +297,11 @@ RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, 
         // The start-up products are the longest stretch without a poll.
         if (interruptPending(o)) {
             out.stop = ratioDescentStopInterrupted;
-        } else if (steps == 0) {
-            if (report) out.gradient = gradientOfChoice(kernels, p, Px, Qx, s);
-        } else if (trace) {
-            out = iterate<true>(kernels, p, x, Px, Qx, s, steps, o, report != nullptr, trace);
+        } else if (scaled) {
+            diagonalWeights(p, w);
+            out = solveFrom(WeightedChoice{kernels, w}, p, x, Px, Qx, s, steps, o, report, trace);
         } else {
-            out = iterate<false>(kernels, p, x, Px, Qx, s, steps, o, report != nullptr, nullptr);
+            out = solveFrom(PlainChoice{kernels}, p, x, Px, Qx, s, steps, o, report, trace);
         }
         if (trace && out.iterations == 0) trace[0] = ratioOf(s, p);
         if (report) *report = {out.iterations, out.stop, out.gradient, ratioOf(s, p)};
@@ -234,6 +312,7 @@ RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, 
     }
     std::free(Px);
     std::free(Qx);
+    std::free(w);
     return status;
 }
 

@@ -4,10 +4,11 @@
 //                                  D(x) = 1/2 x'Qx + d'x + beta,
 //
 // with P and Q symmetric n-by-n (column-major, leading dimension n). Each
-// iteration takes the coordinate k of largest |dR/dx_k| (Gauss-Southwell),
-// moves x_k to the lower of the two stationary points of R along e_k (closed
-// form), and corrects P*x, Q*x and the scalars x'Px, x'Qx, c'x, d'x by column
-// k of P and Q, so an iteration costs O(n) after one O(n^2) start-up.
+// iteration takes the coordinate k of largest |dR/dx_k| (Gauss-Southwell;
+// optionally weighted, see RatioDescentScaling), moves x_k to the lower of
+// the two stationary points of R along e_k (closed form), and corrects P*x,
+// Q*x and the scalars x'Px, x'Qx, c'x, d'x by column k of P and Q, so an
+// iteration costs O(n) after one O(n^2) start-up.
 //
 // All arithmetic is IEEE double, each product rounded before it is added, in
 // the order written in the sources: results are reproducible bit for bit.
@@ -43,16 +44,42 @@ enum RatioDescentStop {
     ratioDescentStopInterrupted = 3,
 };
 
+// How the coordinate choice weighs the partial derivatives.
+enum RatioDescentScaling {
+    // k = the lowest index of largest |dR/dx_j|.
+    ratioDescentScalingNone = 0,
+    // k = the lowest index of largest |w_j * dR/dx_j| (the product rounded,
+    // then its magnitude), with weights fixed at the start from the
+    // diagonals: w_j = 2^-floor(e/2), where e = ilogb(q) is the binary
+    // exponent of q = Q_jj if Q_jj is positive, finite and normal, else of
+    // q = |P_jj| if that is, so that w_j^2 q lies in [1, 4); w_j = 1 when
+    // neither is. Ties, NaN and the step are as without scaling.
+    //
+    // This is the unscaled descent in y, x = S y with S = diag(w), on the
+    // problem S P S, S c, alpha, S Q S, S d, beta from S^-1 x0, mapped back:
+    // every w_j is a power of two, so that run rounds exactly as this one,
+    // each of its quantities this one's times w_j or 1 / w_j (N, D and R the
+    // same, dR/dy_j = w_j dR/dx_j, the step along y_k this step divided by
+    // w_k), unless a scaled value overflows or leaves the normal range.
+    // Measuring x_j in units 2^m times larger leaves the choice as it is.
+    // Costs one multiplication per coordinate in the choice and n doubles of
+    // work memory.
+    ratioDescentScalingDiagonal = 1,
+};
+
 struct RatioDescentOptions {
-    // Stop before an iteration once the largest |dR/dx_j| over j, computed as
-    // the coordinate choice computes it (so a NaN never stops), is <= this.
-    // 0 never stops.
+    // Stop before an iteration once the largest |dR/dx_j| over j (with
+    // diagonal scaling |w_j * dR/dx_j|), computed as the coordinate choice
+    // computes it (so a NaN never stops), is <= this. 0 never stops.
     double gradientTolerance = 0.0;
     // Asked every 2^20 / n iterations (at least once per iteration for huge
     // n) and after each start-up product, from the calling thread; true stops
     // the solve with ratioDescentInterrupted. Null is never asked.
     bool (*interruptPending)(void* context) = nullptr;
     void* interruptContext = nullptr;
+    // Any value other than ratioDescentScalingDiagonal chooses without
+    // scaling.
+    RatioDescentScaling scaling = ratioDescentScalingNone;
 };
 
 struct RatioDescentReport {
@@ -60,8 +87,9 @@ struct RatioDescentReport {
     // changed nothing.
     std::int64_t iterations = 0;
     RatioDescentStop stop = ratioDescentStopIterations;
-    // max_j |dR/dx_j| at the returned x, from the running products, as the
-    // next coordinate choice would compute it; 0 for n < 1.
+    // max_j |dR/dx_j| (with diagonal scaling max_j |w_j * dR/dx_j|) at the
+    // returned x, from the running products, as the next coordinate choice
+    // would compute it; 0 for n < 1.
     double gradient = 0.0;
     // R at the returned x from the running scalars: the last trace entry.
     double ratio = 0.0;

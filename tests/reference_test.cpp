@@ -1,6 +1,7 @@
 // The solver against the plain second evaluation, bit for bit, on seeded random problems.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <random>
@@ -133,6 +134,15 @@ TEST_P(KernelVariants, ChoiceMatchesIndexOfMaxAbsWithSpecialsAnywhere) {
                     << "n = " << n << ", special " << special << " at " << at;
                 for (std::int64_t j = 0; j < n; ++j)
                     ASSERT_TRUE(sameDouble(Px[j], wantPx[j]) && sameDouble(Qx[j], wantQx[j]));
+
+                // Weighted by powers of two, on the updated vectors: ties stay common.
+                std::vector<double> w(n), wgR(n);
+                for (std::int64_t j = 0; j < n; ++j)
+                    w[j] = std::ldexp(1.0, static_cast<int>(rng() % 3) - 1), wgR[j] = w[j] * gR[j];
+                EXPECT_EQ(kernels->chooseWeighted(Px.data(), Qx.data(), c.data(), d.data(),
+                                                  w.data(), D, R, n),
+                          indexOfMaxAbs(wgR.data(), n))
+                    << "weighted, n = " << n << ", special " << special << " at " << at;
             }
         }
     }

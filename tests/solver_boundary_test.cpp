@@ -64,11 +64,15 @@ namespace {
 const std::vector<double> x0{1, 2, 3}, c{1, 0, -1}, d{0, 1, 0};
 const std::vector<double> P{2, 1, 0, 1, 3, 1, 0, 1, 4}, Q{1, 0, 0, 0, 1, 0, 0, 0, 1};
 
-RatioDescentStatus solveArmed(std::vector<double>& x, int failingCall) {
+RatioDescentStatus solveArmed(std::vector<double>& x, int failingCall,
+                              RatioDescentScaling scaling = ratioDescentScalingNone) {
     mallocCalls = 0, failAt = failingCall, live = 0;
+    RatioDescentOptions options;
+    options.scaling = scaling;
     armed = true;
-    const RatioDescentStatus s = ratioDescent(x.data(), x0.data(), P.data(), c.data(), 0.5,
-                                              Q.data(), d.data(), 2.0, 3, 10);
+    const RatioDescentStatus s = ratioDescentWithOptions(
+        x.data(), nullptr, x0.data(), P.data(), c.data(), 0.5, Q.data(), d.data(), 2.0, 3, 10,
+        options, nullptr);
     armed = false;
     return s;
 }
@@ -76,16 +80,22 @@ RatioDescentStatus solveArmed(std::vector<double>& x, int failingCall) {
 }  // namespace
 
 TEST(SolverBoundary, EachFailedAllocationIsReportedLeavesXAloneAndLeaksNothing) {
-    std::vector<double> want(3);
-    ASSERT_EQ(solveArmed(want, 0), ratioDescentOk);
-    const int allocations = mallocCalls;
-    ASSERT_GT(allocations, 0);
-    EXPECT_EQ(live, 0);
-    for (int k = 1; k <= allocations; ++k) {
-        std::vector<double> x(3, -7.0);
-        EXPECT_EQ(solveArmed(x, k), ratioDescentOutOfMemory) << "allocation " << k;
-        EXPECT_EQ(live, 0) << "allocation " << k;
-        EXPECT_EQ(x, std::vector<double>(3, -7.0)) << "allocation " << k;
+    int unscaledAllocations = 0;
+    for (RatioDescentScaling scaling : {ratioDescentScalingNone, ratioDescentScalingDiagonal}) {
+        std::vector<double> want(3);
+        ASSERT_EQ(solveArmed(want, 0, scaling), ratioDescentOk);
+        const int allocations = mallocCalls;
+        ASSERT_GT(allocations, 0);
+        // Only diagonal scaling allocates its weights, one vector more.
+        if (scaling == ratioDescentScalingNone) unscaledAllocations = allocations;
+        else EXPECT_EQ(allocations, unscaledAllocations + 1);
+        EXPECT_EQ(live, 0);
+        for (int k = 1; k <= allocations; ++k) {
+            std::vector<double> x(3, -7.0);
+            EXPECT_EQ(solveArmed(x, k, scaling), ratioDescentOutOfMemory) << "allocation " << k;
+            EXPECT_EQ(live, 0) << "allocation " << k;
+            EXPECT_EQ(x, std::vector<double>(3, -7.0)) << "allocation " << k;
+        }
     }
 }
 

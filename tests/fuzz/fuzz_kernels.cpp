@@ -1,6 +1,8 @@
-// Fuzz target: every SIMD variant of the per-iteration pass against the
-// portable one and against the plain reading (update, gradient, indexOfMaxAbs),
-// on arbitrary doubles; then whole solves pinned to each variant, bit for bit.
+// Fuzz target: every SIMD variant of the per-iteration pass, unweighted and
+// weighted, against the portable one and against the plain reading (update,
+// gradient, its product with the weight, indexOfMaxAbs), on arbitrary
+// doubles; then whole solves pinned to each variant, with or without diagonal
+// scaling, bit for bit.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -34,13 +36,16 @@ bool same(const std::vector<double>& a, const std::vector<double>& b) {
 const KernelVariant variants[] = {KernelVariant::portable, KernelVariant::sse2, KernelVariant::avx2,
                                   KernelVariant::avx512};
 
-// k as indexOfMaxAbs picks it over dR/dx_j = (Px + c)/D - ((Qx + d) R)/D.
+// k as indexOfMaxAbs picks it over dR/dx_j = (Px + c)/D - ((Qx + d) R)/D,
+// or with weights over w_j dR/dx_j.
 std::int64_t plainChoice(const std::vector<double>& Px, const std::vector<double>& Qx,
                          const std::vector<double>& c, const std::vector<double>& d, double D,
-                         double R) {
+                         double R, const std::vector<double>* w = nullptr) {
     std::vector<double> gR(Px.size());
-    for (std::size_t j = 0; j < gR.size(); ++j)
+    for (std::size_t j = 0; j < gR.size(); ++j) {
         gR[j] = (Px[j] + c[j]) / D - ((Qx[j] + d[j]) * R) / D;
+        if (w) gR[j] = (*w)[j] * gR[j];
+    }
     return indexOfMaxAbs(gR.data(), static_cast<std::int64_t>(gR.size()));
 }
 
@@ -50,11 +55,14 @@ void checkPass(FuzzInput& in) {
     const std::vector<double> Px = values(in, n), Qx = values(in, n), Pk = values(in, n),
                               Qk = values(in, n), c = values(in, n), d = values(in, n);
     const double delta = in.value(), D = in.value(), R = in.value();
+    const std::vector<double> w = values(in, n);
     std::vector<double> updatedPx(n), updatedQx(n);
     for (std::size_t j = 0; j < n; ++j)
         updatedPx[j] = delta * Pk[j] + Px[j], updatedQx[j] = delta * Qk[j] + Qx[j];
     const std::int64_t chosen = plainChoice(Px, Qx, c, d, D, R);
     const std::int64_t chosenAfterUpdate = plainChoice(updatedPx, updatedQx, c, d, D, R);
+    const std::int64_t weighted = plainChoice(Px, Qx, c, d, D, R, &w);
+    const std::int64_t weightedAfterUpdate = plainChoice(updatedPx, updatedQx, c, d, D, R, &w);
 
     for (KernelVariant v : variants) {
         const IterationKernels* kernels = iterationKernels(v);
@@ -67,6 +75,16 @@ void checkPass(FuzzInput& in) {
             finding(kernels->name, "updateAndChoose differs from the plain choice");
         if (!same(px, updatedPx) || !same(qx, updatedQx))
             finding(kernels->name, "updateAndChoose updated Px or Qx differently");
+        if (kernels->chooseWeighted(Px.data(), Qx.data(), c.data(), d.data(), w.data(), D, R,
+                                    count) != weighted)
+            finding(kernels->name, "chooseWeighted differs from the plain choice");
+        px = Px, qx = Qx;
+        if (kernels->updateAndChooseWeighted(px.data(), qx.data(), Pk.data(), Qk.data(), delta,
+                                             c.data(), d.data(), w.data(), D, R,
+                                             count) != weightedAfterUpdate)
+            finding(kernels->name, "updateAndChooseWeighted differs from the plain choice");
+        if (!same(px, updatedPx) || !same(qx, updatedQx))
+            finding(kernels->name, "updateAndChooseWeighted updated Px or Qx differently");
     }
 }
 
@@ -77,16 +95,22 @@ void checkSolve(FuzzInput& in) {
     const std::vector<double> x0 = values(in, m), c = values(in, m), d = values(in, m),
                               P = values(in, m * m), Q = values(in, m * m);
     const double alpha = in.value(), beta = in.value();
+    RatioDescentOptions options;
+    if (in.byte() % 2) options.scaling = ratioDescentScalingDiagonal;
     std::vector<double> want(m), wantTrace(static_cast<std::size_t>(iterations) + 1);
+    RatioDescentReport wantReport;
     ratioDescentWith(*iterationKernels(KernelVariant::portable), want.data(), x0.data(), P.data(),
-                     c.data(), alpha, Q.data(), d.data(), beta, n, iterations, wantTrace.data());
+                     c.data(), alpha, Q.data(), d.data(), beta, n, iterations, wantTrace.data(),
+                     &options, &wantReport);
     for (KernelVariant v : variants) {
         const IterationKernels* kernels = iterationKernels(v);
         if (kernels == nullptr || v == KernelVariant::portable) continue;
         std::vector<double> x(m), trace(wantTrace.size());
+        RatioDescentReport report;
         ratioDescentWith(*kernels, x.data(), x0.data(), P.data(), c.data(), alpha, Q.data(),
-                         d.data(), beta, n, iterations, trace.data());
-        if (!same(x, want) || !same(trace, wantTrace))
+                         d.data(), beta, n, iterations, trace.data(), &options, &report);
+        if (!same(x, want) || !same(trace, wantTrace) ||
+            !sameDouble(report.gradient, wantReport.gradient))
             finding(kernels->name, "a whole solve differs from the portable pass");
     }
 }

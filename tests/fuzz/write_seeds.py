@@ -114,8 +114,10 @@ def kernel_seeds():
         rng = random.Random(n)
         vals = lambda k: b"".join(bytes([dyadic(rng.randint(-8, 8) / 2)]) for _ in range(k))
         data = bytes([n - 1]) + vals(6 * n) + bytes([dyadic(1.5), dyadic(2), dyadic(0.5)])
+        data += b"".join(bytes([dyadic(rng.choice([0.5, 1, 2, 4]))]) for _ in range(n))
         m = n % 20
         data += bytes([m - 1 if m else 0, 30]) + vals(3 * max(m, 1) + 2 * max(m, 1) ** 2 + 2)
+        data += bytes([n % 2])  # diagonal scaling for odd n
         write("kernels", f"pass_n{n}", data)
 
 

@@ -1,0 +1,37 @@
+# Asserts that each per-instruction-set kernel object defines, among its
+# global and weak symbols, only its kernel table <isa>IterationKernels
+# (typeinfo _ZTI / _ZTS aside): cmake -DNM=... -DOBJECTS=a.o|b.o|... -P
+cmake_minimum_required(VERSION 3.25)
+string(REPLACE "|" ";" objects "${OBJECTS}")
+list(LENGTH objects count)
+if(count EQUAL 0)
+  message(FATAL_ERROR "no kernel objects given")
+endif()
+foreach(object IN LISTS objects)
+  get_filename_component(name ${object} NAME)
+  if(NOT name MATCHES "^kernels_([a-z0-9]+)\\.")
+    message(FATAL_ERROR "${object} is not a kernel object")
+  endif()
+  set(table "${CMAKE_MATCH_1}IterationKernels")
+  execute_process(COMMAND ${NM} --defined-only ${object}
+                  OUTPUT_VARIABLE listing RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "${NM} --defined-only ${object} failed")
+  endif()
+  # "<address> <type> <name>": upper case, u (unique), v and w are visible
+  # outside the object.
+  string(REGEX MATCHALL "[^\n]*[ \t][A-Zuvw][ \t][^\n]+" visible "${listing}")
+  set(found OFF)
+  foreach(line IN LISTS visible)
+    string(REGEX REPLACE "^.*[ \t]" "" symbol "${line}")
+    if(symbol STREQUAL table)
+      set(found ON)
+    elseif(NOT symbol MATCHES "^_ZT[IS]")
+      message(FATAL_ERROR "${name} defines ${symbol} (${line})")
+    endif()
+  endforeach()
+  if(NOT found)
+    message(FATAL_ERROR "${name} does not define ${table}")
+  endif()
+endforeach()
+message(STATUS "${count} kernel objects define only their tables")
