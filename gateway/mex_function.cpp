@@ -121,29 +121,39 @@ bool equalsIgnoringCase(const char* text, const char* name) {
     }
 }
 
-// The option name at argument `position` (1-based) into name[nameCapacity]:
-// a char row vector. A MATLAB string scalar is refused with the fix spelled
-// out, since the char vector is what every host understands.
+// The text of a char row vector into text[nameCapacity]; false when `a` is
+// not one or is too long to be one of our names or values.
+bool readText(const mxArray* a, char* text) {
+    return mxIsChar(a) && mxGetM(a) == 1 && mxGetNumberOfElements(a) < nameCapacity &&
+           mxGetString(a, text, static_cast<mwSize>(nameCapacity)) == 0;
+}
+
+bool isString(const mxArray* a) { return std::strcmp(mxGetClassName(a), "string") == 0; }
+
+constexpr const char* optionNames = "'GradientTolerance' or 'Scaling'";
+
+// The option name at argument `position` (1-based) into name[nameCapacity]. A
+// MATLAB string scalar is refused with the fix spelled out, since the char
+// vector is what every host understands.
 void readOptionName(const mxArray* a, int position, char* name) {
-    if (!mxIsChar(a)) {
-        if (std::strcmp(mxGetClassName(a), "string") == 0)
-            fail("Brelvane:unknownOption",
-                 "Argument %d must be an option name given as a char vector in single quotes, "
-                 "such as 'GradientTolerance', but is a string.",
-                 position);
+    if (isString(a))
+        fail("Brelvane:unknownOption",
+             "Argument %d must be an option name given as a char vector in single quotes, "
+             "such as 'GradientTolerance', but is a string.",
+             position);
+    if (!mxIsChar(a))
         fail("Brelvane:unknownOption",
              "Argument %d must be an option name (a char vector such as 'GradientTolerance'), "
              "but is of class %s.",
              position, mxGetClassName(a));
-    }
-    if (mxGetM(a) != 1 || mxGetNumberOfElements(a) >= nameCapacity ||
-        mxGetString(a, name, static_cast<mwSize>(nameCapacity)) != 0)
-        fail("Brelvane:unknownOption",
-             "Argument %d is not an option name: expected 'GradientTolerance'.", position);
+    if (!readText(a, name))
+        fail("Brelvane:unknownOption", "Argument %d is not an option name: expected %s.",
+             position, optionNames);
 }
 
 struct GatewayOptions {
     double gradientTolerance = 0.0;
+    RatioDescentScaling scaling = ratioDescentScalingNone;
 };
 
 // A real, finite, non-negative scalar of any numeric class.
@@ -162,6 +172,22 @@ double requireTolerance(const mxArray* a, const char* option) {
     return v;
 }
 
+// 'none' or 'diagonal', ignoring case.
+RatioDescentScaling requireScaling(const mxArray* a) {
+    char value[nameCapacity];
+    if (readText(a, value)) {
+        if (equalsIgnoringCase(value, "none")) return ratioDescentScalingNone;
+        if (equalsIgnoringCase(value, "diagonal")) return ratioDescentScalingDiagonal;
+        fail("Brelvane:badOption",
+             "The value of option 'Scaling' must be 'none' or 'diagonal', but is '%s'.", value);
+    }
+    fail("Brelvane:badOption",
+         "The value of option 'Scaling' must be 'none' or 'diagonal' (a char vector in single "
+         "quotes), but is %s of class %s.",
+         mxIsChar(a) ? "a char array that is not one row of either" : "an array",
+         mxGetClassName(a));
+}
+
 // Name-value pairs after the nine inputs. Names are matched ignoring case; a
 // later pair overrides an earlier one.
 GatewayOptions readOptions(int nrhs, const mxArray* prhs[]) {
@@ -169,13 +195,17 @@ GatewayOptions readOptions(int nrhs, const mxArray* prhs[]) {
     for (int i = inputCount; i < nrhs; i += 2) {
         char name[nameCapacity];
         readOptionName(prhs[i], i + 1, name);
-        if (!equalsIgnoringCase(name, "GradientTolerance"))
-            fail("Brelvane:unknownOption",
-                 "Unknown option '%s' (argument %d): expected 'GradientTolerance'.", name, i + 1);
+        const bool tolerance = equalsIgnoringCase(name, "GradientTolerance");
+        if (!tolerance && !equalsIgnoringCase(name, "Scaling"))
+            fail("Brelvane:unknownOption", "Unknown option '%s' (argument %d): expected %s.",
+                 name, i + 1, optionNames);
         if (i + 1 >= nrhs)
             fail("Brelvane:badOption", "Option '%s' (argument %d) has no value after it.", name,
                  i + 1);
-        options.gradientTolerance = requireTolerance(prhs[i + 1], "GradientTolerance");
+        if (tolerance)
+            options.gradientTolerance = requireTolerance(prhs[i + 1], "GradientTolerance");
+        else
+            options.scaling = requireScaling(prhs[i + 1]);
     }
     return options;
 }
@@ -250,14 +280,17 @@ const char* stopName(RatioDescentStop stop) {
     }
 }
 
-// info = struct('iterations', ..., 'stop', ..., 'gradient', ..., 'ratio', ...).
-mxArray* reportStruct(const RatioDescentReport& report) {
-    const char* fields[] = {"iterations", "stop", "gradient", "ratio"};
-    mxArray* info = mxCreateStructMatrix(1, 1, 4, fields);
+// info = struct('iterations', ..., 'stop', ..., 'gradient', ..., 'ratio', ...,
+// 'scaling', ...).
+mxArray* reportStruct(const RatioDescentReport& report, RatioDescentScaling scaling) {
+    const char* fields[] = {"iterations", "stop", "gradient", "ratio", "scaling"};
+    mxArray* info = mxCreateStructMatrix(1, 1, 5, fields);
     mxSetFieldByNumber(info, 0, 0, mxCreateDoubleScalar(static_cast<double>(report.iterations)));
     mxSetFieldByNumber(info, 0, 1, mxCreateString(stopName(report.stop)));
     mxSetFieldByNumber(info, 0, 2, mxCreateDoubleScalar(report.gradient));
     mxSetFieldByNumber(info, 0, 3, mxCreateDoubleScalar(report.ratio));
+    mxSetFieldByNumber(info, 0, 4,
+                       mxCreateString(scaling == ratioDescentScalingDiagonal ? "diagonal" : "none"));
     return info;
 }
 
@@ -294,6 +327,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     HostInterrupt host = findHostInterrupt();
     RatioDescentOptions options;
     options.gradientTolerance = given.gradientTolerance;
+    options.scaling = given.scaling;
     if (host.octaveState != nullptr || host.isPending != nullptr) {
         options.interruptPending = hostInterruptPending;
         options.interruptContext = &host;
@@ -320,5 +354,5 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     // After a gradient stop r ends at the returned point.
     if (trace != nullptr && report.stop == ratioDescentStopGradient)
         mxSetM(plhs[1], static_cast<mwSize>(report.iterations + 1));
-    if (nlhs >= 3) plhs[2] = reportStruct(report);
+    if (nlhs >= 3) plhs[2] = reportStruct(report, given.scaling);
 }

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "fuzz_input.h"
@@ -122,16 +123,20 @@ bool sameColumn(const mxArray_tag* a, const std::vector<double>& want) {
     return true;
 }
 
-// An option name: GradientTolerance in a random mix of cases, or something
-// the gateway must refuse.
+// text with each letter's case flipped where the input says so.
+mxArray_tag* mixedCase(FuzzInput& in, const char* text) {
+    std::vector<double> codes;
+    for (const char* c = text; *c != '\0'; ++c)
+        codes.push_back(static_cast<double>(in.byte() % 2 ? *c ^ 0x20 : *c));
+    return standin::newArray("char", 1, codes.size(), codes.data());
+}
+
+// An option name: one of ours in a random mix of cases, or something the
+// gateway must refuse.
 mxArray_tag* decodeOptionName(FuzzInput& in) {
     const std::uint8_t kind = in.byte();
-    if (kind < 160) {
-        char name[] = "GradientTolerance";
-        for (char& ch : name)
-            if (ch != '\0' && in.byte() % 2) ch = static_cast<char>(ch ^ 0x20);
-        return standin::newText(name);
-    }
+    if (kind < 100) return mixedCase(in, "GradientTolerance");
+    if (kind < 160) return mixedCase(in, "Scaling");
     if (kind < 176) return standin::newText("Tolerance");
     if (kind < 192) return standin::newText("");
     if (kind < 208) {
@@ -142,15 +147,26 @@ mxArray_tag* decodeOptionName(FuzzInput& in) {
     return decodeArgument(in, 9, 1);
 }
 
-bool isGradientTolerance(const mxArray_tag* a) {
-    if (!classIs(a->className, "char") || a->m != 1) return false;
-    const char* name = "gradienttolerance";
-    if (a->n != std::strlen(name)) return false;
+// The text of a char row, lower-cased; "" for anything else.
+std::string lowerText(const mxArray_tag* a) {
+    std::string t;
+    if (a == nullptr || !classIs(a->className, "char") || a->m != 1) return t;
     for (std::size_t i = 0; i < a->n; ++i) {
         const int ch = static_cast<int>(a->pr[i]);
-        if ((ch | 0x20) != name[i]) return false;
+        t += static_cast<char>(ch >= 'A' && ch <= 'Z' ? ch + 32 : ch);
     }
-    return true;
+    return t;
+}
+
+// The value after the option name `name`: mostly what that option takes.
+mxArray_tag* decodeOptionValue(FuzzInput& in, const mxArray_tag* name) {
+    if (lowerText(name) == "scaling") {
+        const std::uint8_t kind = in.byte();
+        if (kind < 96) return mixedCase(in, "diagonal");
+        if (kind < 192) return mixedCase(in, "none");
+        if (kind < 224) return standin::newText("full");
+    }
+    return decodeArgument(in, 10, 1);
 }
 
 // A call the gateway accepted: it must have had nine arguments and whole
@@ -161,12 +177,21 @@ void checkAccepted(const std::vector<mxArray_tag*>& args, int nrhs, int nlhs,
     if (nrhs < 9 || nrhs % 2 == 0 || nlhs > 3) finding("accepted a wrong number of arguments");
     RatioDescentOptions options;
     for (int i = 9; i < nrhs; i += 2) {
-        if (!isGradientTolerance(args[static_cast<std::size_t>(i)])) finding("accepted an unknown option");
+        const std::string name = lowerText(args[static_cast<std::size_t>(i)]);
         const mxArray_tag* v = args[static_cast<std::size_t>(i) + 1];
-        if (v->m * v->n != 1 || v->isComplex || classIs(v->className, "logical") ||
-            classIs(v->className, "char") || !(v->pr[0] >= 0.0 && std::isfinite(v->pr[0])))
-            finding("accepted a tolerance that is not a real finite non-negative scalar");
-        options.gradientTolerance = v->pr[0];
+        if (name == "gradienttolerance") {
+            if (v->m * v->n != 1 || v->isComplex || classIs(v->className, "logical") ||
+                classIs(v->className, "char") || !(v->pr[0] >= 0.0 && std::isfinite(v->pr[0])))
+                finding("accepted a tolerance that is not a real finite non-negative scalar");
+            options.gradientTolerance = v->pr[0];
+        } else if (name == "scaling") {
+            const std::string value = lowerText(v);
+            if (value != "none" && value != "diagonal") finding("accepted an unknown scaling");
+            options.scaling = value == "diagonal" ? ratioDescentScalingDiagonal
+                                                  : ratioDescentScalingNone;
+        } else {
+            finding("accepted an unknown option");
+        }
     }
     const double nValue = args[7]->pr[0], iterationsValue = args[8]->pr[0];
     if (!(std::trunc(nValue) >= 0.0 && std::trunc(nValue) < 2147483648.0))
@@ -194,12 +219,15 @@ void checkAccepted(const std::vector<mxArray_tag*>& args, int nrhs, int nlhs,
     }
     if (nlhs >= 3) {
         const mxArray_tag* info = plhs[2];
-        if (info == nullptr || !classIs(info->className, "struct") || info->fieldCount != 4)
-            finding("info is not a struct of four fields");
+        if (info == nullptr || !classIs(info->className, "struct") || info->fieldCount != 5)
+            finding("info is not a struct of five fields");
         const std::vector<double> values[] = {
             {static_cast<double>(report.iterations)}, {}, {report.gradient}, {report.ratio}};
         for (int f : {0, 2, 3})
             if (!sameColumn(info->fields[f], values[f])) finding("an info field differs from the report");
+        if (lowerText(info->fields[4]) !=
+            (options.scaling == ratioDescentScalingDiagonal ? "diagonal" : "none"))
+            finding("info.scaling is not the scaling asked for");
         if (nlhs >= 2 && !sameDouble(report.ratio, trace.back())) finding("info.ratio is not r(end)");
     }
 }
@@ -215,7 +243,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int nrhs = count < 160 ? 9 : count < 224 ? 9 + 1 + count % 4 : count % 12;
     std::vector<mxArray_tag*> args;
     for (int i = 0; i < nrhs; ++i)
-        args.push_back(i >= 9 && i % 2 == 1 ? decodeOptionName(in) : decodeArgument(in, i, dims));
+        args.push_back(i < 9        ? decodeArgument(in, i, dims)
+                       : i % 2 == 1 ? decodeOptionName(in)
+                                    : decodeOptionValue(in, args.back()));
     boundWork(args, nlhs);
 
     mxArray_tag* plhs[4] = {nullptr, nullptr, nullptr, nullptr};

@@ -10,7 +10,8 @@ function gateway_options_test ()
   T = 5000;
 
   [x, r, info] = Brelvane (x0, P, c, 0.5, Q, d, 2, n, T);
-  assert (fieldnames (info), {"iterations"; "stop"; "gradient"; "ratio"});
+  assert (fieldnames (info), {"iterations"; "stop"; "gradient"; "ratio"; "scaling"});
+  assert (info.scaling, "none");
   assert (info.stop, "iterations");
   assert (info.iterations, T);
   assert_same_doubles (info.ratio, r(end), "ratio = r(end)");
@@ -68,6 +69,6 @@ function gateway_options_test ()
   catch err
     message = err.message;
   end
-  assert (message, "Brelvane: Unknown option 'Tolerance' (argument 10): expected 'GradientTolerance'.");
+  assert (message, "Brelvane: Unknown option 'Tolerance' (argument 10): expected 'GradientTolerance' or 'Scaling'.");
   disp ("gateway options: all assertions passed");
 end

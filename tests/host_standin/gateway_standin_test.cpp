@@ -176,6 +176,10 @@ TEST(GatewayOnStandinHost, EachBadArgumentRaisesItsIdentifierAndTheHostReclaimsE
          [](Arguments& a) { a.a.push_back(standin::newText("GradientTolerance")), a.a.push_back(scalar(kNaN)); }},
         {"Brelvane:badOption", "logical", 1, 11,
          [](Arguments& a) { a.a.push_back(standin::newText("GradientTolerance")), a.a.push_back(scalar(1, "logical")); }},
+        {"Brelvane:badOption", "'full'", 1, 11,
+         [](Arguments& a) { a.a.push_back(standin::newText("Scaling")), a.a.push_back(standin::newText("full")); }},
+        {"Brelvane:badOption", "'none' or 'diagonal'", 1, 11,
+         [](Arguments& a) { a.a.push_back(standin::newText("scaling")), a.a.push_back(scalar(1)); }},
         {"Brelvane:badOption", "2 elements", 1, 11,
          [&](Arguments& a) { a.a.push_back(standin::newText("GradientTolerance")), a.a.push_back(array(two, 2, 1)); }},
         // A good pair first does not let a bad one after it through.
@@ -265,7 +269,8 @@ std::string textOf(const mxArray_tag* a) {
 
 TEST(GatewayOnStandinHost, ToleranceAndInfoAgreeWithTheSolverBitForBit) {
     // The tolerance is the gradient half way through an unlimited run, so that
-    // some calls stop for it, some run out of iterations and some go stationary.
+    // some calls stop for it, some run out of iterations and some go stationary;
+    // with and without scaling, which the gateway passes on.
     std::mt19937_64 rng(testSeed("ToleranceAndInfoAgreeWithTheSolverBitForBit", 11));
     int stops[3] = {0, 0, 0};
     for (int i = 0; i < 300; ++i) {
@@ -274,6 +279,8 @@ TEST(GatewayOnStandinHost, ToleranceAndInfoAgreeWithTheSolverBitForBit) {
         const std::size_t n = static_cast<std::size_t>(p.n);
         std::vector<double> x(n), trace(static_cast<std::size_t>(p.iterations) + 1);
         RatioDescentOptions options;
+        const bool scaled = i % 5 >= 3;
+        options.scaling = scaled ? ratioDescentScalingDiagonal : ratioDescentScalingNone;
         RatioDescentReport half;
         ASSERT_EQ(ratioDescentWithOptions(x.data(), trace.data(), p.x0.data(), p.P.data(),
                                           p.c.data(), p.alpha, p.Q.data(), p.d.data(), p.beta,
@@ -293,27 +300,40 @@ TEST(GatewayOnStandinHost, ToleranceAndInfoAgreeWithTheSolverBitForBit) {
         Arguments args(p, static_cast<double>(p.n), static_cast<double>(p.iterations));
         args.a.push_back(standin::newText(i % 2 ? "GradientTolerance" : "gradientTOLERANCE"));
         args.a.push_back(scalar(options.gradientTolerance, i % 4 == 1 ? "single" : "double"));
-        // A single tolerance is held as the double it converts to.
+        if (scaled || i % 5 == 2) {
+            args.a.push_back(standin::newText(i % 2 ? "Scaling" : "SCALING"));
+            args.a.push_back(standin::newText(scaled ? (i % 2 ? "Diagonal" : "diagonal") : "none"));
+        }
         Outputs out;
-        const standin::CallOutcome outcome = standin::callMexFunction(3, out.plhs, 11, args.a.data());
+        const standin::CallOutcome outcome = standin::callMexFunction(
+            3, out.plhs, static_cast<int>(args.a.size()), args.a.data());
         ASSERT_EQ(outcome.errorId, "") << outcome.message;
         const std::string what = "problem " + std::to_string(i);
         expectColumn(out.plhs[0], n, x, what + ": x");
         expectColumn(out.plhs[1], rows, trace, what + ": r");
         const mxArray_tag* info = out.plhs[2];
         ASSERT_TRUE(info != nullptr && std::string(info->className) == "struct" && info->m == 1 &&
-                    info->n == 1 && info->fieldCount == 4)
+                    info->n == 1 && info->fieldCount == 5)
             << what;
+        EXPECT_EQ(textOf(field(info, "scaling")), scaled ? "diagonal" : "none") << what;
         const char* const stopNames[] = {"iterations", "gradient", "stationary"};
         EXPECT_EQ(textOf(field(info, "stop")), stopNames[want.stop]) << what;
         expectColumn(field(info, "iterations"), 1, {static_cast<double>(want.iterations)}, what);
         expectColumn(field(info, "gradient"), 1, {want.gradient}, what + ": gradient");
         expectColumn(field(info, "ratio"), 1, {trace[rows - 1]}, what + ": ratio");
-        // A gradient stop gives the point the plain call with that count gives.
+        // A gradient stop gives the point the call without a tolerance gives with
+        // that count.
         if (want.stop == ratioDescentStopGradient) {
             Arguments plain(p, static_cast<double>(p.n), static_cast<double>(want.iterations));
+            if (scaled) {
+                plain.a.push_back(standin::newText("Scaling"));
+                plain.a.push_back(standin::newText("diagonal"));
+            }
             Outputs again;
-            ASSERT_EQ(standin::callMexFunction(1, again.plhs, 9, plain.a.data()).errorId, "");
+            ASSERT_EQ(standin::callMexFunction(1, again.plhs, static_cast<int>(plain.a.size()),
+                                               plain.a.data())
+                          .errorId,
+                      "");
             expectColumn(again.plhs[0], n, x, what + ": nine-argument call");
         }
     }
