@@ -25,6 +25,7 @@
 %                                    those of the full count
 %     INFO.gradient    max |dR/dx_j| at X, as the next step would choose by
 %     INFO.ratio       R at X, equal to R(end)
+%     INFO.scaling     'none' or 'diagonal', the coordinate choice used
 %   A 'stationary' stop with INFO.gradient far from zero is a stall: the
 %   closed-form step rounded to zero away from the line's minimum (numerator
 %   and denominator nearly proportional along that coordinate). Restart from
@@ -36,6 +37,20 @@
 %   upper bound. After such a stop R has INFO.iterations + 1 entries, and X is
 %   what the nine-argument call with INFO.iterations gives. Option names are
 %   char vectors, matched ignoring case.
+%
+%   BRELVANE(..., 'Scaling', 'diagonal') chooses the coordinate by the
+%   largest |w_j * dR/dx_j| instead, with weights fixed from the diagonals:
+%   q = Q(j,j) if it is positive, finite and normal, else q = |P(j,j)| if
+%   that is, and w_j = 2^-floor(e/2) with 2^e <= q < 2^(e+1), so that
+%   w_j^2 * q lies in [1, 4); w_j = 1 where neither qualifies. Being powers
+%   of two, the weights change no rounding: the result is exactly the plain
+%   descent on the variables y = x ./ w (the problem S*P*S, S*c, alpha, S*Q*S,
+%   S*d, beta with S = diag(w), from x0 ./ w) mapped back, unless a scaled
+%   value overflows or becomes subnormal. Use it when the variables come in
+%   very different units (a badly scaled Q). 'none', the default, is the
+%   plain choice. With 'diagonal', GradientTolerance and INFO.gradient use
+%   max |w_j * dR/dx_j|, the gradient in y, and INFO.scaling says which
+%   choice ran.
 %
 %   Ctrl+C stops a running call within a fraction of a second with the error
 %   Brelvane:interrupted, which says how many iterations had run; nothing is
@@ -73,7 +88,8 @@
 %   pairs, and at most three outputs (with R, ITERATIONS below 2^31 - 1); X0,
 %   P, C, Q, D real, full and double; ALPHA, BETA, N, ITERATIONS real numeric
 %   scalars; N and ITERATIONS finite; 0 <= N < 2^31 after truncation; enough
-%   elements in each array; known option names and valid values. Errors
+%   elements in each array; known option names ('GradientTolerance',
+%   'Scaling') and valid values. Errors
 %   carry identifiers of the form Brelvane:<mnemonic>, e.g. Brelvane:tooShort,
 %   Brelvane:unknownOption, Brelvane:badOption.
 %
