@@ -11,7 +11,10 @@
 // iteration costs O(n) after one O(n^2) start-up.
 //
 // All arithmetic is IEEE double, each product rounded before it is added, in
-// the order written in the sources: results are reproducible bit for bit.
+// the order written in the sources, and our own passes give the same bits on
+// every SIMD path. The two start-up products are the BLAS's, whose rounding
+// depends on its kernel: results are bit-identical for a given BLAS library,
+// version, thread count and CPU kernel.
 #ifndef BRELVANE_RATIO_DESCENT_H
 #define BRELVANE_RATIO_DESCENT_H
 
