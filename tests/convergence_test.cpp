@@ -8,28 +8,11 @@
 #include <random>
 #include <vector>
 
+#include "generalised_eigenvalue.h"
 #include "ratio_descent.h"
 #include "test_support.h"
 
-// LAPACK: eigenvalues of the symmetric-definite pencil A x = lambda B x.
-// gfortran passes the lengths of the character arguments after the others.
-extern "C" void dsygv_(const int* itype, const char* jobz, const char* uplo, const int* n,
-                       double* a, const int* lda, double* b, const int* ldb, double* w,
-                       double* work, const int* lwork, int* info, std::size_t jobzLen,
-                       std::size_t uploLen);
-
 namespace {
-
-double smallestGeneralisedEigenvalue(std::vector<double> A, std::vector<double> B, int n) {
-    std::vector<double> w(static_cast<std::size_t>(n));
-    const int itype = 1, lwork = 3 * n * n + 64;
-    std::vector<double> work(static_cast<std::size_t>(lwork));
-    int info = -1;
-    dsygv_(&itype, "N", "L", &n, A.data(), &n, B.data(), &n, w.data(), work.data(), &lwork, &info,
-           1, 1);
-    EXPECT_EQ(info, 0);
-    return w[0];  // ascending
-}
 
 // x'Ax for symmetric A, summed plainly.
 double quadraticForm(const std::vector<double>& A, const std::vector<double>& x, std::int64_t n) {

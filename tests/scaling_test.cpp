@@ -9,16 +9,12 @@
 #include <vector>
 
 #include "iteration_kernels.h"
+#include "kernel_variant_test.h"
 #include "random_problems.h"
+#include "generalised_eigenvalue.h"
 #include "ratio_descent.h"
 #include "straightforward_solver.h"
 #include "test_support.h"
-
-// LAPACK: eigenvalues of the symmetric-definite pencil A x = lambda B x.
-extern "C" void dsygv_(const int* itype, const char* jobz, const char* uplo, const int* n,
-                       double* a, const int* lda, double* b, const int* ldb, double* w,
-                       double* work, const int* lwork, int* info, std::size_t jobzLen,
-                       std::size_t uploLen);
 
 namespace {
 
@@ -135,14 +131,7 @@ RatioDescentOptions diagonal(double tolerance = 0.0) {
     return o;
 }
 
-class Scaling : public ::testing::TestWithParam<KernelVariant> {
-protected:
-    void SetUp() override {
-        kernels = iterationKernels(GetParam());
-        if (!kernels) GTEST_SKIP() << "this CPU or build lacks the variant";
-    }
-    const IterationKernels* kernels = nullptr;
-};
+class Scaling : public KernelVariantTest {};
 
 // General data through the BLAS start-up (its order of summation depends on
 // n alone, and a power of two commutes with every rounding), and dyadic data with NaN, infinities, -0.0,
@@ -183,15 +172,7 @@ TEST_P(Scaling, GradientToleranceComparesTheWeightedGradient) {
     }
 }
 
-std::string variantName(const ::testing::TestParamInfo<KernelVariant>& info) {
-    static const char* const names[] = {"portable", "sse2", "avx2", "avx512"};
-    return names[static_cast<int>(info.param)];
-}
-
-INSTANTIATE_TEST_SUITE_P(AllVariants, Scaling,
-                         ::testing::Values(KernelVariant::portable, KernelVariant::sse2,
-                                           KernelVariant::avx2, KernelVariant::avx512),
-                         variantName);
+BRELVANE_TEST_EVERY_KERNEL_VARIANT(Scaling);
 
 // With x0 = 0, c = e_0, beta = 1, n = 1 the gradient is 1, so the reported
 // one before any iteration is the weight itself.
@@ -223,17 +204,6 @@ TEST(ScalingWeights, ComeFromTheExponentOfQjjElseOfPjj) {
                   ratioDescentOk);
         EXPECT_EQ(report.gradient, k.w) << "Q_jj = " << k.Q << ", P_jj = " << k.P;
     }
-}
-
-double smallestGeneralisedEigenvalue(std::vector<double> A, std::vector<double> B, int n) {
-    std::vector<double> w(static_cast<std::size_t>(n));
-    const int itype = 1, lwork = 3 * n * n + 64;
-    std::vector<double> work(static_cast<std::size_t>(lwork));
-    int info = -1;
-    dsygv_(&itype, "N", "L", &n, A.data(), &n, B.data(), &n, w.data(), work.data(), &lwork, &info,
-           1, 1);
-    EXPECT_EQ(info, 0);
-    return w[0];
 }
 
 // A Fisher discriminant, min -(b'x)^2 / x'Wx with W a within-class scatter,

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "iteration_kernels.h"
+#include "kernel_variant_test.h"
 #include "random_problems.h"
 #include "ratio_descent.h"
 #include "straightforward_solver.h"
@@ -59,14 +60,7 @@ void expectPlain(const Solve& got, const Problem& p, std::int64_t iterations, st
         << what << ": gradient " << describe(got.report.gradient) << ", want " << describe(gradient);
 }
 
-class Stopping : public ::testing::TestWithParam<KernelVariant> {
-protected:
-    void SetUp() override {
-        kernels = iterationKernels(GetParam());
-        if (!kernels) GTEST_SKIP() << "this CPU or build lacks the variant";
-    }
-    const IterationKernels* kernels = nullptr;
-};
+class Stopping : public KernelVariantTest {};
 
 // Rayleigh quotients reach exactly zero steps; dyadic problems with NaN,
 // infinities, -0.0 and D = 0 test the bitwise comparison (a zero step on a
@@ -131,15 +125,7 @@ TEST_P(Stopping, GradientToleranceStopsAtTheFirstSmallGradient) {
     EXPECT_NE(r.report.stop, ratioDescentStopGradient);
 }
 
-std::string variantName(const ::testing::TestParamInfo<KernelVariant>& info) {
-    static const char* const names[] = {"portable", "sse2", "avx2", "avx512"};
-    return names[static_cast<int>(info.param)];
-}
-
-INSTANTIATE_TEST_SUITE_P(AllVariants, Stopping,
-                         ::testing::Values(KernelVariant::portable, KernelVariant::sse2,
-                                           KernelVariant::avx2, KernelVariant::avx512),
-                         variantName);
+BRELVANE_TEST_EVERY_KERNEL_VARIANT(Stopping);
 
 // The poll answers true the third time: after the start-up and after 2^20 / n
 // iterations it says no, after twice that yes (n = 1024: long before the
