@@ -1,13 +1,18 @@
 // Tests run once per pass variant: a fixture that skips a variant this CPU or
-// build lacks, and the one instantiation over all of them.
+// build lacks, the one instantiation over all of them, and a solve on a
+// pinned variant with its report.
 #ifndef BRELVANE_KERNEL_VARIANT_TEST_H
 #define BRELVANE_KERNEL_VARIANT_TEST_H
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "iteration_kernels.h"
+#include "random_problems.h"
+#include "ratio_descent.h"
 
 class KernelVariantTest : public ::testing::TestWithParam<KernelVariant> {
 protected:
@@ -21,6 +26,32 @@ protected:
 inline std::string kernelVariantName(const ::testing::TestParamInfo<KernelVariant>& info) {
     static const char* const names[] = {"portable", "sse2", "avx2", "avx512"};
     return names[static_cast<int>(info.param)];
+}
+
+// The BLAS product, as the plain reference's start-up takes it.
+inline std::vector<double> blasProduct(const std::vector<double>& A, const std::vector<double>& x,
+                                       std::int64_t n) {
+    std::vector<double> y(static_cast<std::size_t>(n));
+    symMatVec(A.data(), x.data(), y.data(), n);
+    return y;
+}
+
+struct Solve {
+    RatioDescentStatus status;
+    RatioDescentReport report;
+    std::vector<double> x, trace;
+};
+
+// x and the trace start as -7.0, so an entry left unwritten shows.
+inline Solve solve(const IterationKernels& kernels, const Problem& p, std::int64_t iterations,
+                   const RatioDescentOptions& options) {
+    Solve r;
+    r.x.assign(static_cast<std::size_t>(p.n), -7.0);
+    r.trace.assign(static_cast<std::size_t>(iterations > 0 ? iterations : 0) + 1, -7.0);
+    r.status = ratioDescentWith(kernels, r.x.data(), p.x0.data(), p.P.data(), p.c.data(), p.alpha,
+                                p.Q.data(), p.d.data(), p.beta, p.n, iterations, r.trace.data(),
+                                &options, &r.report);
+    return r;
 }
 
 #define BRELVANE_TEST_EVERY_KERNEL_VARIANT(suite)                                              \

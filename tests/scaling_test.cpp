@@ -18,13 +18,6 @@
 
 namespace {
 
-std::vector<double> blasProduct(const std::vector<double>& A, const std::vector<double>& x,
-                                std::int64_t n) {
-    std::vector<double> y(static_cast<std::size_t>(n));
-    symMatVec(A.data(), x.data(), y.data(), n);
-    return y;
-}
-
 // The power of two w with w^2 q in [1, 4), found by halving and doubling.
 double powerOfTwoFor(double q) {
     double w = 1.0;
@@ -80,29 +73,13 @@ Problem badlyScaled(std::mt19937_64& rng, Problem p, bool tame) {
     return rescaled(p, units);
 }
 
-struct Solve {
-    RatioDescentReport report;
-    std::vector<double> x, trace;
-};
-
-Solve solve(const IterationKernels& kernels, const Problem& p, std::int64_t iterations,
-            const RatioDescentOptions& options) {
-    Solve r;
-    r.x.assign(static_cast<std::size_t>(p.n), -7.0);
-    r.trace.assign(static_cast<std::size_t>(iterations > 0 ? iterations : 0) + 1, -7.0);
-    EXPECT_EQ(ratioDescentWith(kernels, r.x.data(), p.x0.data(), p.P.data(), p.c.data(), p.alpha,
-                               p.Q.data(), p.d.data(), p.beta, p.n, iterations, r.trace.data(),
-                               &options, &r.report),
-              ratioDescentOk);
-    return r;
-}
-
 // Against the plain descent on the rescaled problem run for `iterations`,
 // mapped back by x = S y, S = diag(w): x, the first `entries` trace values, the ratio and
 // the gradient (the rescaled problem's, which is the weighted one).
 template <class Product>
 void expectRescaledPlain(const Solve& got, const Problem& p, std::int64_t iterations,
                          std::size_t entries, Product product, const std::string& what) {
+    ASSERT_EQ(got.status, ratioDescentOk) << what;
     const std::vector<double> w = weightsOf(p);
     const Problem y = rescaled(p, w);
     std::vector<double> ratios;

@@ -15,30 +15,6 @@
 
 namespace {
 
-std::vector<double> blasProduct(const std::vector<double>& A, const std::vector<double>& x,
-                                std::int64_t n) {
-    std::vector<double> y(static_cast<std::size_t>(n));
-    symMatVec(A.data(), x.data(), y.data(), n);
-    return y;
-}
-
-struct Solve {
-    RatioDescentStatus status;
-    RatioDescentReport report;
-    std::vector<double> x, trace;
-};
-
-Solve solve(const IterationKernels& kernels, const Problem& p, std::int64_t iterations,
-          const RatioDescentOptions& options) {
-    Solve r;
-    r.x.assign(static_cast<std::size_t>(p.n), -7.0);
-    r.trace.assign(static_cast<std::size_t>(iterations > 0 ? iterations : 0) + 1, -7.0);
-    r.status = ratioDescentWith(kernels, r.x.data(), p.x0.data(), p.P.data(), p.c.data(), p.alpha,
-                                p.Q.data(), p.d.data(), p.beta, p.n, iterations, r.trace.data(),
-                                &options, &r.report);
-    return r;
-}
-
 // x, the first `entries` trace values, the ratio and the gradient of the
 // report against the plain descent run for `iterations`.
 template <class Product>
