@@ -158,62 +158,47 @@ void diagonalWeights(const Problem& p, double* w) {
 // moves x_k it costs one comparison.
 template <bool Trace, class Choice>
 Outcome iterate(const Choice& choice, const Problem& p, double* x, double* Px, double* Qx,
-                Scalars& state, std::int64_t iterations, const RatioDescentOptions& options,
+                Scalars& s, std::int64_t iterations, const RatioDescentOptions& options,
                 bool wantGradient, double* trace) {
-    // Locals, not the structs' fields: every store through a double* could
-    // alias a double field, which the compiler would then reload each time.
     const std::int64_t n = p.n;
-    const double* const P = p.P;
-    const double* const Q = p.Q;
-    const double* const c = p.c;
-    const double* const d = p.d;
-    const double alpha = p.alpha;
-    const double beta = p.beta;
-    const double tolerance = options.gradientTolerance;
-    Scalars s = state;
-    double N = (0.5 * s.xPx + s.cx) + alpha;
-    double D = (0.5 * s.xQx + s.dx) + beta;
+    double N = numeratorOf(s, p);
+    double D = denominatorOf(s, p);
     if (Trace) trace[0] = N / D;
     std::int64_t k = choice.choose(p, Px, Qx, D, N / D);
     const std::int64_t interval = pollInterval(n);
     std::int64_t untilPoll = interval;
     for (std::int64_t t = 1;; ++t) {
-        if (tolerance > 0.0) {
+        if (options.gradientTolerance > 0.0) {
             const double g = choice.magnitudeAt(p, Px, Qx, D, N / D, k);
-            if (g <= tolerance) {
-                state = s;
-                return {t - 1, ratioDescentStopGradient, g};
-            }
+            if (g <= options.gradientTolerance) return {t - 1, ratioDescentStopGradient, g};
         }
-        const double* Pk = P + k * n;
-        const double* Qk = Q + k * n;
+        const double* Pk = p.P + k * n;
+        const double* Qk = p.Q + k * n;
         const double Pkk = Pk[k];
         const double Qkk = Qk[k];
         // ratioStep(a0, a1, a2, b0, b1, b2) along e_k: N and D, their slopes
         // dN/dx_k, dD/dx_k and their curvatures P_kk / 2, Q_kk / 2.
-        const double dN = Px[k] + c[k];
-        const double dD = Qx[k] + d[k];
+        const double dN = Px[k] + p.c[k];
+        const double dD = Qx[k] + p.d[k];
         const double delta = ratioStep(N, dN, 0.5 * Pkk, D, dD, 0.5 * Qkk);
         const double xk = x[k];
-        const double moved = delta + xk;
         const Scalars before = s;
-        x[k] = moved;
+        x[k] = delta + xk;
         // From Qx[k] and Px[k] before column k is applied to them.
         s.xQx = ((2.0 * delta) * Qx[k] + s.xQx) + (delta * delta) * Qkk;
         s.xPx = ((2.0 * delta) * Px[k] + s.xPx) + (delta * delta) * Pkk;
-        s.cx = s.cx + delta * c[k];
-        s.dx = s.dx + delta * d[k];
-        N = (0.5 * s.xPx + s.cx) + alpha;
-        D = (0.5 * s.xQx + s.dx) + beta;
+        s.cx = s.cx + delta * p.c[k];
+        s.dx = s.dx + delta * p.d[k];
+        N = numeratorOf(s, p);
+        D = denominatorOf(s, p);
         if (Trace) trace[t] = N / D;
-        if (sameBits(moved, xk) && sameScalars(s, before) && !std::isnan(delta) &&
+        if (sameBits(x[k], xk) && sameScalars(s, before) && !std::isnan(delta) &&
             columnUpdateChangesNothing(Px, Pk, delta, n) &&
             columnUpdateChangesNothing(Qx, Qk, delta, n)) {
             // The state is the one k was chosen in, so k is the next choice too.
             if (Trace)
                 for (std::int64_t u = t + 1; u <= iterations; ++u) trace[u] = trace[t];
             const double g = wantGradient ? choice.magnitudeAt(p, Px, Qx, D, N / D, k) : 0.0;
-            state = s;
             return {t, ratioDescentStopStationary, g};
         }
         const bool last = t == iterations;
@@ -228,7 +213,6 @@ Outcome iterate(const Choice& choice, const Problem& p, double* x, double* Px, d
                 k = choice.updateAndChoose(p, Px, Qx, Pk, Qk, delta, D, N / D);
                 g = choice.magnitudeAt(p, Px, Qx, D, N / D, k);
             }
-            state = s;
             return {t, last ? ratioDescentStopIterations : ratioDescentStopInterrupted, g};
         }
         k = choice.updateAndChoose(p, Px, Qx, Pk, Qk, delta, D, N / D);
