@@ -165,7 +165,7 @@ double requireTolerance(const mxArray* a, const char* option) {
              option, mxIsComplex(a) ? "complex " : "", mxGetClassName(a),
              static_cast<unsigned long long>(mxGetNumberOfElements(a)));
     const double v = mxGetScalar(a);
-    if (!(v >= 0.0 && v <= 1.7976931348623157e308))
+    if (!(std::isfinite(v) && v >= 0.0))
         fail("Brelvane:badOption",
              "The value of option '%s' must be a real, finite, non-negative scalar, but is %g.",
              option, v);
