@@ -13,6 +13,7 @@
 #include "iteration_kernels.h"
 #include "random_problems.h"
 #include "ratio_descent.h"
+#include "test_support.h"
 
 class KernelVariantTest : public ::testing::TestWithParam<KernelVariant> {
 protected:
@@ -52,6 +53,19 @@ inline Solve solve(const IterationKernels& kernels, const Problem& p, std::int64
                                 p.Q.data(), p.d.data(), p.beta, p.n, iterations, r.trace.data(),
                                 &options, &r.report);
     return r;
+}
+
+// The first `entries` of the trace, the report's ratio (the last of
+// `ratios`) and its gradient, each bit for bit against the reference run.
+inline void expectTraceAndReport(const Solve& got, const std::vector<double>& ratios,
+                                 double gradient, std::size_t entries, const std::string& what) {
+    for (std::size_t t = 0; t < entries; ++t)
+        ASSERT_TRUE(sameDouble(got.trace[t], ratios[t]))
+            << what << ": r[" << t << "] = " << describe(got.trace[t]) << ", want "
+            << describe(ratios[t]);
+    ASSERT_TRUE(sameDouble(got.report.ratio, ratios.back())) << what;
+    ASSERT_TRUE(sameDouble(got.report.gradient, gradient))
+        << what << ": gradient " << describe(got.report.gradient) << ", want " << describe(gradient);
 }
 
 #define BRELVANE_TEST_EVERY_KERNEL_VARIANT(suite)                                              \

@@ -92,13 +92,7 @@ void expectRescaledPlain(const Solve& got, const Problem& p, std::int64_t iterat
         ASSERT_TRUE(sameDouble(got.x[i], want))
             << what << ": x[" << i << "] = " << describe(got.x[i]) << ", want " << describe(want);
     }
-    for (std::size_t t = 0; t < entries; ++t)
-        ASSERT_TRUE(sameDouble(got.trace[t], ratios[t]))
-            << what << ": r[" << t << "] = " << describe(got.trace[t]) << ", want "
-            << describe(ratios[t]);
-    ASSERT_TRUE(sameDouble(got.report.ratio, ratios.back())) << what;
-    ASSERT_TRUE(sameDouble(got.report.gradient, gradient))
-        << what << ": gradient " << describe(got.report.gradient) << ", want " << describe(gradient);
+    expectTraceAndReport(got, ratios, gradient, entries, what);
 }
 
 RatioDescentOptions diagonal(double tolerance = 0.0) {

@@ -27,13 +27,7 @@ void expectPlain(const Solve& got, const Problem& p, std::int64_t iterations, st
     for (std::size_t i = 0; i < x.size(); ++i)
         ASSERT_TRUE(sameDouble(got.x[i], x[i]))
             << what << ": x[" << i << "] = " << describe(got.x[i]) << ", want " << describe(x[i]);
-    for (std::size_t t = 0; t < entries; ++t)
-        ASSERT_TRUE(sameDouble(got.trace[t], ratios[t]))
-            << what << ": r[" << t << "] = " << describe(got.trace[t]) << ", want "
-            << describe(ratios[t]);
-    ASSERT_TRUE(sameDouble(got.report.ratio, ratios.back())) << what;
-    ASSERT_TRUE(sameDouble(got.report.gradient, gradient))
-        << what << ": gradient " << describe(got.report.gradient) << ", want " << describe(gradient);
+    expectTraceAndReport(got, ratios, gradient, entries, what);
 }
 
 class Stopping : public KernelVariantTest {};
