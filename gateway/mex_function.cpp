@@ -122,10 +122,13 @@ bool equalsIgnoringCase(const char* text, const char* name) {
 }
 
 // The text of a char row vector into text[nameCapacity]; false when `a` is
-// not one or is too long to be one of our names or values.
+// not one, is too long to be one of our names or values, or holds a zero
+// character (which would end the C string early: 'GradientTolerance' followed
+// by a zero and more is not the name).
 bool readText(const mxArray* a, char* text) {
     return mxIsChar(a) && mxGetM(a) == 1 && mxGetNumberOfElements(a) < nameCapacity &&
-           mxGetString(a, text, static_cast<mwSize>(nameCapacity)) == 0;
+           mxGetString(a, text, static_cast<mwSize>(nameCapacity)) == 0 &&
+           std::strlen(text) == mxGetNumberOfElements(a);
 }
 
 bool isString(const mxArray* a) { return std::strcmp(mxGetClassName(a), "string") == 0; }

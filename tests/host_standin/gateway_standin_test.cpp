@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -164,6 +165,21 @@ TEST(GatewayOnStandinHost, EachBadArgumentRaisesItsIdentifierAndTheHostReclaimsE
         {"Brelvane:unknownOption", "not an option name", 1, 11,
          [](Arguments& a) {
              a.a.push_back(standin::newText("GradientToleranceGradientTolerance"));
+             a.a.push_back(scalar(1));
+         }},
+        // Text the C string would misread: a zero inside the name, a character
+        // beyond ASCII.
+        {"Brelvane:unknownOption", "not an option name", 1, 11,
+         [](Arguments& a) {
+             std::vector<double> codes(std::begin("GradientTolerance"), std::end("GradientTolerance"));
+             codes.push_back('x');  // after the terminating zero
+             a.a.push_back(standin::newArray("char", 1, codes.size(), codes.data()));
+             a.a.push_back(scalar(1));
+         }},
+        {"Brelvane:unknownOption", "not an option name", 1, 11,
+         [](Arguments& a) {
+             const std::vector<double> codes{'S', 'c', 'a', 'l', 'i', 'n', 'g', 65535};
+             a.a.push_back(standin::newArray("char", 1, codes.size(), codes.data()));
              a.a.push_back(scalar(1));
          }},
         {"Brelvane:badOption", "no value", 1, 10,

@@ -173,13 +173,22 @@ std::size_t mxGetM(const mxArray* a) { return a->m; }
 mxArray* mxCreateString(const char* text) { return created(standin::newText(text)); }
 
 // MATLAB's rule: at most buflen - 1 characters and a zero; 1 when they do not
-// all fit or the array is not text.
+// all fit, the array is not text, or a character has no single-byte form
+// (here: anything outside ASCII).
 static int getString(const mxArray* a, char* buf, std::size_t buflen) {
     if (buflen == 0) hostFault("mxGetString with no room for the terminating zero");
+    buf[0] = '\0';
     if (!mxIsChar(a)) return 1;
     const std::size_t count = a->m * a->n;
     std::size_t k = 0;
-    for (; k < count && k + 1 < buflen; ++k) buf[k] = static_cast<char>(a->pr[k]);
+    for (; k < count && k + 1 < buflen; ++k) {
+        const double code = a->pr[k];
+        if (!(code >= 0.0 && code <= 127.0)) {
+            buf[k] = '\0';
+            return 1;
+        }
+        buf[k] = static_cast<char>(code);
+    }
     buf[k] = '\0';
     return k == count ? 0 : 1;
 }

@@ -60,13 +60,16 @@ mxArray_tag* mxCreateString(const char* text) {
     return a;
 }
 
-// At most buflen - 1 characters and a zero; 1 when they do not all fit.
+// At most buflen - 1 characters and a zero; 1 when they do not all fit or one
+// is not ASCII.
 int mxGetString_700(const mxArray_tag* a, char* buf, int buflen) {
     if (!mxIsChar(a) || buflen < 1) return 1;
     const std::size_t count = a->m * a->n;
     std::size_t k = 0;
-    for (; k < count && k + 1 < static_cast<std::size_t>(buflen); ++k)
+    for (; k < count && k + 1 < static_cast<std::size_t>(buflen); ++k) {
+        if (!(a->pr[k] >= 0.0 && a->pr[k] <= 127.0)) break;
         buf[k] = static_cast<char>(a->pr[k]);
+    }
     buf[k] = '\0';
     return k == count ? 0 : 1;
 }
