@@ -18,9 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "brelvane/ratio_descent.h"
 #include "iteration_kernels.h"
-#include "ratio_descent.h"
 #include "straightforward_descent.h"
+
+using namespace brelvane;
 
 namespace {
 

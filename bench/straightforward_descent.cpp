@@ -5,7 +5,11 @@
 #include <cstring>
 #include <limits>
 
+#include "ratio_step.h"
 #include "straightforward_descent.h"
+#include "vector_kernels.h"
+
+using namespace brelvane;
 
 namespace {
 

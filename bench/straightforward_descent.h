@@ -4,11 +4,12 @@
 
 #include <cstdint>
 
-#include "ratio_descent.h"
+#include "brelvane/ratio_descent.h"
 
-RatioDescentStatus straightforwardRatioDescent(double* x, const double* x0, const double* P,
-                                              const double* c, double alpha, const double* Q,
-                                              const double* d, double beta, std::int64_t n,
-                                              std::int64_t iterations);
+brelvane::RatioDescentStatus straightforwardRatioDescent(double* x, const double* x0,
+                                                        const double* P, const double* c,
+                                                        double alpha, const double* Q,
+                                                        const double* d, double beta,
+                                                        std::int64_t n, std::int64_t iterations);
 
 #endif

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "ratio_descent.h"
+#include <brelvane/ratio_descent.h>
 
 extern "C" void dsygv_(const int* itype, const char* jobz, const char* uplo, const int* n,
                        double* a, const int* lda, double* b, const int* ldb, double* w,
@@ -29,12 +29,19 @@ std::vector<double> tridiagonal(int n, double diagonal, double offDiagonal) {
     return A;
 }
 
+// x'Ax for the full n-by-n matrix A.
+double quadraticForm(const std::vector<double>& A, const std::vector<double>& x, int n) {
+    double s = 0.0;
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i)
+            s += x[static_cast<std::size_t>(i)] * A[static_cast<std::size_t>(i + j * n)] *
+                 x[static_cast<std::size_t>(j)];
+    return s;
+}
+
 double ratio(const std::vector<double>& P, const std::vector<double>& Q,
              const std::vector<double>& x, int n) {
-    std::vector<double> Px(static_cast<std::size_t>(n)), Qx(static_cast<std::size_t>(n));
-    symMatVec(P.data(), x.data(), Px.data(), n);
-    symMatVec(Q.data(), x.data(), Qx.data(), n);
-    return dotProduct(x.data(), Px.data(), n) / dotProduct(x.data(), Qx.data(), n);
+    return quadraticForm(P, x, n) / quadraticForm(Q, x, n);
 }
 
 double smallestEigenvalue(std::vector<double> P, std::vector<double> Q, int n) {
@@ -58,8 +65,8 @@ int main() {
     std::vector<double> x0(n), x(n);
     for (int i = 0; i < n; ++i) x0[static_cast<std::size_t>(i)] = 1.0 + 0.25 * (i % 3);
 
-    if (ratioDescent(x.data(), x0.data(), P.data(), zero.data(), 0.0, Q.data(), zero.data(), 0.0,
-                     n, iterations) != ratioDescentOk) {
+    if (brelvane::ratioDescent(x.data(), x0.data(), P.data(), zero.data(), 0.0, Q.data(),
+                               zero.data(), 0.0, n, iterations) != brelvane::ratioDescentOk) {
         std::fprintf(stderr, "rayleigh_example: out of memory\n");
         return 1;
     }

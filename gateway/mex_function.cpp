@@ -18,8 +18,10 @@
 #include <dlfcn.h>
 #endif
 
+#include "brelvane/ratio_descent.h"
 #include "mex_api.h"
-#include "ratio_descent.h"
+
+using namespace brelvane;
 
 namespace {
 

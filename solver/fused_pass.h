@@ -12,6 +12,7 @@
 
 #include "iteration_kernels.h"
 
+namespace brelvane {
 namespace {
 
 inline bool isNaN(double v) { return v != v; }
@@ -208,5 +209,6 @@ constexpr IterationKernels kernelTable(const char* name) {
 }
 
 }  // namespace
+}  // namespace brelvane
 
 #endif

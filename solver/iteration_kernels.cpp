@@ -8,6 +8,8 @@
 #include "kernels_x86.h"
 #endif
 
+namespace brelvane {
+
 namespace {
 
 constexpr IterationKernels portableIterationKernels = kernelTable<Portable>("portable");
@@ -41,3 +43,5 @@ const IterationKernels& fastestIterationKernels() {
     }();
     return *fastest;
 }
+
+}  // namespace brelvane

@@ -4,7 +4,9 @@
 
 #include <cstdint>
 
-#include "ratio_descent.h"
+#include "brelvane/ratio_descent.h"
+
+namespace brelvane {
 
 // Both functions return k, the lowest index of largest |dR/dx_j| with
 //   dR/dx_j = (Px[j] + c[j]) / D - ((Qx[j] + d[j]) * R) / D,
@@ -52,5 +54,7 @@ RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, 
                                     double* trace = nullptr,
                                     const RatioDescentOptions* options = nullptr,
                                     RatioDescentReport* report = nullptr);
+
+}  // namespace brelvane
 
 #endif

@@ -2,6 +2,8 @@
 #include "fused_pass.h"
 #include "kernels_x86.h"
 
+namespace brelvane {
+
 namespace {
 
 struct Avx2 {
@@ -25,3 +27,5 @@ struct Avx2 {
 }  // namespace
 
 const IterationKernels avx2IterationKernels = kernelTable<Simd<Avx2>>("avx2");
+
+}  // namespace brelvane

@@ -3,6 +3,8 @@
 #include "fused_pass.h"
 #include "kernels_x86.h"
 
+namespace brelvane {
+
 namespace {
 
 struct Avx512 {
@@ -25,3 +27,5 @@ struct Avx512 {
 }  // namespace
 
 const IterationKernels avx512IterationKernels = kernelTable<Simd<Avx512>>("avx512");
+
+}  // namespace brelvane

@@ -2,6 +2,8 @@
 #include "fused_pass.h"
 #include "kernels_x86.h"
 
+namespace brelvane {
+
 namespace {
 
 struct Sse2 {
@@ -24,3 +26,5 @@ struct Sse2 {
 }  // namespace
 
 const IterationKernels sse2IterationKernels = kernelTable<Simd<Sse2>>("sse2");
+
+}  // namespace brelvane

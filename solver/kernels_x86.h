@@ -7,8 +7,12 @@
 
 #include "iteration_kernels.h"
 
+namespace brelvane {
+
 extern const IterationKernels sse2IterationKernels;
 extern const IterationKernels avx2IterationKernels;
 extern const IterationKernels avx512IterationKernels;
+
+}  // namespace brelvane
 
 #endif

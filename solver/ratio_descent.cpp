@@ -5,9 +5,13 @@
 #include <limits>
 
 #include "blas_dsymv.h"
+#include "brelvane/ratio_descent.h"
 #include "fused_pass.h"
 #include "iteration_kernels.h"
-#include "ratio_descent.h"
+#include "ratio_step.h"
+#include "vector_kernels.h"
+
+namespace brelvane {
 
 namespace {
 
@@ -340,3 +344,5 @@ RatioDescentStatus ratioDescentWithOptions(double* x, double* trace, const doubl
     return ratioDescentWith(fastestIterationKernels(), x, x0, P, c, alpha, Q, d, beta, n,
                             iterations, trace, &options, report);
 }
+
+}  // namespace brelvane

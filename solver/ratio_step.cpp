@@ -1,7 +1,9 @@
 // Closed-form step along one coordinate of a ratio of quadratics.
 #include <cmath>
 
-#include "ratio_descent.h"
+#include "ratio_step.h"
+
+namespace brelvane {
 
 namespace {
 
@@ -36,3 +38,5 @@ double ratioStep(double a0, double a1, double a2, double b0, double b1, double b
     const double r2 = ratioAt(t2, a0, a1, a2, b0, b1, b2);
     return r2 > r1 ? t1 : t2;
 }
+
+}  // namespace brelvane

@@ -2,7 +2,9 @@
 #include <cmath>
 
 #include "blas_dsymv.h"
-#include "ratio_descent.h"
+#include "vector_kernels.h"
+
+namespace brelvane {
 
 // y = A*x through the lower triangle of A (BLAS dsymv with beta = 0, so y's
 // previous contents play no part).
@@ -42,3 +44,5 @@ std::int64_t indexOfMaxAbs(const double* v, std::int64_t n) {
     }
     return index;
 }
+
+}  // namespace brelvane

@@ -1,5 +1,5 @@
 # Asserts that each per-instruction-set kernel object defines, among its
-# global and weak symbols, only its kernel table <isa>IterationKernels
+# global and weak symbols, only its kernel table brelvane::<isa>IterationKernels
 # (typeinfo _ZTI / _ZTS aside): cmake -DNM=... -DOBJECTS=a.o|b.o|... -P
 cmake_minimum_required(VERSION 3.25)
 string(REPLACE "|" ";" objects "${OBJECTS}")
@@ -12,7 +12,10 @@ foreach(object IN LISTS objects)
   if(NOT name MATCHES "^kernels_([a-z0-9]+)\\.")
     message(FATAL_ERROR "${object} is not a kernel object")
   endif()
+  # The table's name as the Itanium C++ ABI mangles a variable in a namespace.
   set(table "${CMAKE_MATCH_1}IterationKernels")
+  string(LENGTH ${table} length)
+  set(table "_ZN8brelvane${length}${table}E")
   execute_process(COMMAND ${NM} --defined-only ${object}
                   OUTPUT_VARIABLE listing RESULT_VARIABLE failed)
   if(failed)

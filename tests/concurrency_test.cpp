@@ -7,9 +7,11 @@
 #include <thread>
 #include <vector>
 
+#include "brelvane/ratio_descent.h"
 #include "random_problems.h"
-#include "ratio_descent.h"
 #include "test_support.h"
+
+using namespace brelvane;
 
 namespace {
 

@@ -8,9 +8,11 @@
 #include <random>
 #include <vector>
 
+#include "brelvane/ratio_descent.h"
 #include "generalised_eigenvalue.h"
-#include "ratio_descent.h"
 #include "test_support.h"
+
+using namespace brelvane;
 
 namespace {
 

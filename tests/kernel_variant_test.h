@@ -10,10 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "brelvane/ratio_descent.h"
 #include "iteration_kernels.h"
 #include "random_problems.h"
-#include "ratio_descent.h"
 #include "test_support.h"
+#include "vector_kernels.h"
+
+using namespace brelvane;
 
 class KernelVariantTest : public ::testing::TestWithParam<KernelVariant> {
 protected:

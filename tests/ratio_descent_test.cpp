@@ -6,8 +6,10 @@
 #include <limits>
 #include <vector>
 
-#include "ratio_descent.h"
+#include "brelvane/ratio_descent.h"
 #include "test_support.h"
+
+using namespace brelvane;
 
 namespace {
 

@@ -4,8 +4,11 @@
 #include <cmath>
 #include <limits>
 
-#include "ratio_descent.h"
+#include "brelvane/ratio_descent.h"
+#include "ratio_step.h"
 #include "test_support.h"
+
+using namespace brelvane;
 
 TEST(RatioStep, QuadraticCaseTakesTheMinimiser) {
     // r(t) = (t + 2)/(t^2 + 1): h = -1, g = -4, l = 1; stationary points

@@ -8,11 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "brelvane/ratio_descent.h"
 #include "iteration_kernels.h"
-#include "ratio_descent.h"
 #include "random_problems.h"
 #include "straightforward_solver.h"
 #include "test_support.h"
+#include "vector_kernels.h"
+
+using namespace brelvane;
 
 namespace {
 

@@ -12,9 +12,11 @@
 #include "kernel_variant_test.h"
 #include "random_problems.h"
 #include "generalised_eigenvalue.h"
-#include "ratio_descent.h"
+#include "brelvane/ratio_descent.h"
 #include "straightforward_solver.h"
 #include "test_support.h"
+
+using namespace brelvane;
 
 namespace {
 

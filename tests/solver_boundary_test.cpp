@@ -10,8 +10,11 @@
 #include <vector>
 
 #include "blas_dsymv.h"
-#include "ratio_descent.h"
+#include "brelvane/ratio_descent.h"
 #include "test_support.h"
+#include "vector_kernels.h"
+
+using namespace brelvane;
 
 namespace {
 

@@ -6,12 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "brelvane/ratio_descent.h"
 #include "iteration_kernels.h"
 #include "kernel_variant_test.h"
 #include "random_problems.h"
-#include "ratio_descent.h"
 #include "straightforward_solver.h"
 #include "test_support.h"
+
+using namespace brelvane;
 
 namespace {
 

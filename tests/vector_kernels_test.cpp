@@ -5,8 +5,11 @@
 #include <limits>
 #include <vector>
 
-#include "ratio_descent.h"
+#include "brelvane/ratio_descent.h"
 #include "test_support.h"
+#include "vector_kernels.h"
+
+using namespace brelvane;
 
 TEST(VectorKernels, DotProductSumsStrictlyInOrder) {
     // In order: 1e16 + 1 rounds back to 1e16 (ties to even), every later 1 is

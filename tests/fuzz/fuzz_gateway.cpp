@@ -17,10 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "brelvane/ratio_descent.h"
 #include "fuzz_input.h"
 #include "host_standin.h"
-#include "ratio_descent.h"
 #include "test_support.h"
+
+using namespace brelvane;
 
 namespace {
 

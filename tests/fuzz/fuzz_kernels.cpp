@@ -8,10 +8,13 @@
 #include <cstdlib>
 #include <vector>
 
+#include "brelvane/ratio_descent.h"
 #include "fuzz_input.h"
 #include "iteration_kernels.h"
-#include "ratio_descent.h"
 #include "test_support.h"
+#include "vector_kernels.h"
+
+using namespace brelvane;
 
 namespace {
 

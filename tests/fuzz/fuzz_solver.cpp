@@ -8,10 +8,14 @@
 #include <cstdlib>
 #include <vector>
 
+#include "brelvane/ratio_descent.h"
 #include "fuzz_input.h"
-#include "ratio_descent.h"
+#include "ratio_step.h"
 #include "straightforward_solver.h"
 #include "test_support.h"
+#include "vector_kernels.h"
+
+using namespace brelvane;
 
 namespace {
 

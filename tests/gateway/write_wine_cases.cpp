@@ -13,7 +13,9 @@
 #include <random>
 #include <vector>
 
-#include "ratio_descent.h"
+#include "brelvane/ratio_descent.h"
+
+using namespace brelvane;
 
 namespace {
 

@@ -11,12 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "brelvane/ratio_descent.h"
 #include "host_standin.h"
 #include "random_problems.h"
-#include "ratio_descent.h"
 #include "test_support.h"
 
 #if defined(BRELVANE_WRAP_MALLOC)
+
+using namespace brelvane;
 // The solver's allocations can be made to fail (linked with -Wl,--wrap=malloc,
 // which reroutes only the calls from the objects linked in, not the host's).
 namespace {

@@ -1,5 +1,5 @@
-# Installs the build tree into a fresh prefix, checks the MEX folder the README
-# promises, then configures, builds and runs the consumer project against the
+# Installs the build tree into a fresh prefix, checks the MEX folder and the
+# header the README promises, then configures, builds and runs the consumer project against the
 # installed package only; a version the package cannot satisfy must be refused.
 #   cmake -DBUILD_DIR= -DPREFIX= -DWORK_DIR= -DCONSUMER_SOURCE= -DGENERATOR=
 #         -DCXX= -DBUILD_TYPE= -DMEXDIR= -DEXPECTED_MODULES= -DVERSION=
@@ -25,6 +25,20 @@ list(SORT expected)
 if(NOT mex_folder STREQUAL expected)
   message(FATAL_ERROR "${MEXDIR} holds [${mex_folder}], expected [${expected}]")
 endif()
+
+# One header, brelvane/ratio_descent.h, and none of the solver's internals
+# declared in it.
+file(GLOB_RECURSE headers RELATIVE ${PREFIX}/include ${PREFIX}/include/*)
+if(NOT headers STREQUAL "brelvane/ratio_descent.h")
+  message(FATAL_ERROR "include/ holds [${headers}], expected [brelvane/ratio_descent.h]")
+endif()
+file(READ ${PREFIX}/include/brelvane/ratio_descent.h header)
+foreach(internal IN ITEMS ratioStep symMatVec dotProduct indexOfMaxAbs ratioDescentWith
+                          IterationKernels)
+  if(header MATCHES "[^A-Za-z0-9_]${internal}[^A-Za-z0-9_]")
+    message(FATAL_ERROR "the installed header names ${internal}, which is internal")
+  endif()
+endforeach()
 
 set(configure_args -G ${GENERATOR} -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_BUILD_TYPE=${BUILD_TYPE}
     -DCMAKE_PREFIX_PATH=${PREFIX} -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF

@@ -20,6 +20,8 @@
 
 #include <cstdint>
 
+namespace brelvane {
+
 enum RatioDescentStatus {
     ratioDescentOk = 0,
     // The work vectors could not be allocated; x is left untouched.
@@ -138,24 +140,6 @@ RatioDescentStatus ratioDescentWithOptions(double* x, double* trace, const doubl
                                            const RatioDescentOptions& options,
                                            RatioDescentReport* report);
 
-// The step t that moves to the stationary point of lower value of
-//   r(t) = (a2 t^2 + a1 t + a0) / (b2 t^2 + b1 t + b0),
-// found from the roots of h t^2 + g t + l, the numerator of r'(t). NaN when
-// r has no real stationary point; +-Inf or NaN when h = g = 0.
-double ratioStep(double a0, double a1, double a2, double b0, double b1, double b2);
-
-// y <- A*x for symmetric A given by its lower triangle (the upper one is never
-// read), through the BLAS routine dsymv. Writes y[0..n-1]; does nothing for
-// n < 1.
-void symMatVec(const double* A, const double* x, double* y, std::int64_t n);
-
-// sum_{i=0}^{n-1} p[i]*q[i], added strictly from i = 0 upward in one
-// accumulator starting at +0.0. 0.0 for n <= 0.
-double dotProduct(const double* p, const double* q, std::int64_t n);
-
-// The lowest index of largest |v[i]|. Comparisons are strict and a NaN never
-// compares greater, so a NaN is never chosen unless it sits at index 0, which
-// then wins. 0 for n < 2.
-std::int64_t indexOfMaxAbs(const double* v, std::int64_t n);
+}  // namespace brelvane
 
 #endif
