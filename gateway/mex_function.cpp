@@ -85,10 +85,41 @@ std::int64_t truncatedCount(double v, const char* name, double lowest, double li
     return static_cast<std::int64_t>(t);
 }
 
+// P or Q: with more than one row and more than one column it is read as a
+// matrix, which must then be n-by-n in two dimensions: its first n*n elements
+// would otherwise not be its leading block, and a wrong n would give a
+// plausible wrong answer. A row or a column holds the matrix's columns one
+// after another and is only counted, as the vectors are.
+void requireSquareOrVector(const mxArray* a, const char* name, std::int64_t n) {
+    const mwSize count = mxGetNumberOfDimensions(a);
+    const mwSize* dims = mxGetDimensions(a);
+    // Every dimension after the first, as mxGetN counts them. With more than
+    // one row their product is at most the element count, or zero.
+    std::uint64_t columns = 1;
+    for (mwSize k = 1; k < count; ++k) columns *= static_cast<std::uint64_t>(dims[k]);
+    const std::uint64_t rows = static_cast<std::uint64_t>(dims[0]);
+    const std::uint64_t side = static_cast<std::uint64_t>(n);
+    if (rows <= 1 || columns == 1 || (count == 2 && rows == side && columns == side)) return;
+    // "3-by-3", "2-by-2-by-2", ...; cut short with "..." past the buffer.
+    char size[96];
+    std::size_t used = 0;
+    for (mwSize k = 0; k < count && used < sizeof size; ++k)
+        used += static_cast<std::size_t>(
+            std::snprintf(size + used, sizeof size - used, k == 0 ? "%llu" : "-by-%llu",
+                          static_cast<unsigned long long>(dims[k])));
+    if (used >= sizeof size) std::memcpy(size + sizeof size - 4, "...", 4);
+    fail("Brelvane:sizeMismatch",
+         "Argument %s must be an n-by-n matrix for n = %lld, or a vector of at least n*n "
+         "elements, but is %s.",
+         name, static_cast<long long>(n), size);
+}
+
 // The data of a real, full double array of at least `needed` elements. Only
-// the first `needed` are read, column-major, whatever the array's shape.
+// the first `needed` are read, column-major, whatever the array's shape;
+// except that a matrix argument (side >= 0) of more than one row must be
+// side-by-side unless it is a column.
 const double* requireRealDoubleArray(const mxArray* a, const char* name, std::uint64_t needed,
-                                     const char* neededName) {
+                                     const char* neededName, std::int64_t side = -1) {
     if (!mxIsDouble(a))
         fail("Brelvane:notDouble", "Argument %s must be a real double array, but is of class %s.",
              name, mxGetClassName(a));
@@ -96,6 +127,7 @@ const double* requireRealDoubleArray(const mxArray* a, const char* name, std::ui
         fail("Brelvane:complex", "Argument %s must be a real double array, but is complex.", name);
     if (mxIsSparse(a))
         fail("Brelvane:sparse", "Argument %s must be a full double array, but is sparse.", name);
+    if (side >= 0) requireSquareOrVector(a, name, side);
     const std::uint64_t numel = mxGetNumberOfElements(a);
     if (numel < needed)
         fail("Brelvane:tooShort",
@@ -310,10 +342,10 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     // n < 2^31, so n*n < 2^62 does not overflow.
     const std::uint64_t nn = static_cast<std::uint64_t>(n) * static_cast<std::uint64_t>(n);
     const double* x0 = requireRealDoubleArray(prhs[0], "x0", static_cast<std::uint64_t>(n), "n");
-    const double* P = requireRealDoubleArray(prhs[1], "P", nn, "n*n");
+    const double* P = requireRealDoubleArray(prhs[1], "P", nn, "n*n", n);
     const double* c = requireRealDoubleArray(prhs[2], "c", static_cast<std::uint64_t>(n), "n");
     const double alpha = requireRealScalar(prhs[3], "alpha");
-    const double* Q = requireRealDoubleArray(prhs[4], "Q", nn, "n*n");
+    const double* Q = requireRealDoubleArray(prhs[4], "Q", nn, "n*n", n);
     const double* d = requireRealDoubleArray(prhs[5], "d", static_cast<std::uint64_t>(n), "n");
     const double beta = requireRealScalar(prhs[6], "beta");
     const GatewayOptions given = readOptions(nrhs, prhs);

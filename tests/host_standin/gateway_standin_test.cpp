@@ -221,6 +221,25 @@ TEST(GatewayOnStandinHost, EachBadArgumentRaisesItsIdentifierAndTheHostReclaimsE
          set(2, [&] { return array(two, 1, 1); })},
         {"Brelvane:tooShort", "n*n = 4", 1, 9, set(1, [&] { return array(three, 3, 1); })},
         {"Brelvane:tooShort", "x0", 1, 9, set(0, [&] { return array({}, 0, 0); })},
+        // P and Q with more than one row: n-by-n, or a column. Each of these
+        // holds at least n*n elements, which a larger n would explain.
+        {"Brelvane:sizeMismatch",
+         "P must be an n-by-n matrix for n = 2, or a vector of at least n*n elements, but is "
+         "3-by-3",
+         1, 9, set(1, [] { return array(std::vector<double>(9, 1.0), 3, 3); })},
+        {"Brelvane:sizeMismatch",
+         "Q must be an n-by-n matrix for n = 2, or a vector of at least n*n elements, but is "
+         "2-by-3",
+         1, 9, set(4, [] { return array(std::vector<double>(6, 1.0), 2, 3); })},
+        {"Brelvane:sizeMismatch", "but is 2-by-2-by-2", 1, 9,
+         set(4, [] {
+             mxArray_tag* q = array(std::vector<double>(8, 1.0), 2, 4);
+             q->pages = 2;
+             return q;
+         })},
+        {"Brelvane:sizeMismatch", "for n = 1, or a vector of at least n*n elements, but is 2-by-2",
+         1, 9,
+         [](Arguments& a) { a.replace(1, array({1, 0, 0, 1}, 2, 2)), a.replace(7, scalar(1)); }},
         {"Brelvane:notNumeric", "logical", 1, 9, set(7, [] { return scalar(2, "logical"); })},
         {"Brelvane:notNumeric", "beta", 1, 9, set(6, [] { return scalar(49, "char"); })},
         {"Brelvane:notNumeric", "cell", 1, 9, set(8, [] { return scalar(3, "cell"); })},

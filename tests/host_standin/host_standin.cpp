@@ -148,6 +148,20 @@ bool mxIsSparse(const mxArray* a) { return a->isSparse; }
 const char* mxGetClassName(const mxArray* a) { return a->className; }
 std::size_t mxGetNumberOfElements(const mxArray* a) { return a->m * a->n; }
 
+// The shape, in the 64-bit and in the 32-bit interface.
+std::size_t mxGetNumberOfDimensions(const mxArray* a) { return a->pages > 1 ? 3 : 2; }
+const std::size_t* mxGetDimensions(const mxArray* a) {
+    a->dims[0] = a->m, a->dims[1] = a->n / a->pages, a->dims[2] = a->pages;
+    return a->dims;
+}
+int mxGetNumberOfDimensions_700(const mxArray* a) {
+    return static_cast<int>(mxGetNumberOfDimensions(a));
+}
+const int* mxGetDimensions_700(const mxArray* a) {
+    for (int k = 0; k < 3; ++k) a->dims32[k] = static_cast<int>(mxGetDimensions(a)[k]);
+    return a->dims32;
+}
+
 // The first real element; 0 for an empty array.
 double mxGetScalar(const mxArray* a) {
     if (!hasScalarValue(a->className)) hostFault("mxGetScalar on a cell or struct");

@@ -196,6 +196,16 @@ int checkErrors(MexFunction mexFunction, Problem& good) {
                          [](Arguments& a) { a.arrays[5].isSparse = true; });
     failures += !rejects(mexFunction, good, "Brelvane:tooShort", 1, 9,
                          [](Arguments& a) { a.arrays[2].m -= 1; });
+    // P or Q of more than one row must be n-by-n (n = 2 here) or a column.
+    failures += !rejects(mexFunction, good, "Brelvane:sizeMismatch", 1, 9, [](Arguments& a) {
+        a.extra.push_back(std::vector<double>(9, 1.0));
+        a.arrays[1] = mxArray_tag{"double", false, false, 3, 3, a.extra.back().data()};
+    });
+    failures += !rejects(mexFunction, good, "Brelvane:sizeMismatch", 1, 9, [](Arguments& a) {
+        a.extra.push_back(std::vector<double>(8, 1.0));
+        a.arrays[4] = mxArray_tag{"double", false, false, 2, 4, a.extra.back().data()};
+        a.arrays[4].pages = 2;
+    });
     failures += !rejects(mexFunction, good, "Brelvane:notFinite", 1, 9,
                          [](Arguments& a) { a.arrays[7].pr = &nan; });
     return failures;
