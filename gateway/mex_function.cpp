@@ -14,6 +14,10 @@
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+// EnumProcessModules as KERNEL32 exports it (K32EnumProcessModules), so that
+// psapi.dll is not imported; psapi.h comes after windows.h, which it needs.
+#define PSAPI_VERSION 2
+#include <psapi.h>
 #else
 #include <dlfcn.h>
 #endif
@@ -249,33 +253,76 @@ GatewayOptions readOptions(int nrhs, const mxArray* prhs[]) {
 
 // Found at run time, so that the module loads on a host without it (where
 // Ctrl+C is then not seen). Octave sets octave_interrupt_state > 0 on SIGINT
-// (a sig_atomic_t, an int); MATLAB answers utIsInterruptPending() from libut.
+// (a sig_atomic_t, an int, defined in its liboctave); MATLAB answers
+// utIsInterruptPending() from libut.
 struct HostInterrupt {
     int* octaveState;
     bool (*isPending)();
     bool (*setPending)(bool);
 };
 
-void* hostSymbol(const char* name) {
 #if defined(_WIN32)
-    // libut.dll is MATLAB's; its being loaded already is what tells us the host.
+// libut.dll is MATLAB's; its being loaded already is what tells us the host.
+void* libutSymbol(const char* name) {
     HMODULE libut = GetModuleHandleA("libut.dll");
     if (libut == nullptr) return nullptr;
     return reinterpret_cast<void*>(GetProcAddress(libut, name));
-#else
-    return dlsym(RTLD_DEFAULT, name);
-#endif
 }
 
+// Octave's liboctave-<version>.dll changes its name with every release, so
+// each module loaded into the process is asked for the name in turn, in load
+// order. liboctave comes with Octave itself, well within the first 1024.
+void* octaveSymbol(const char* name) {
+    HMODULE modules[1024];
+    DWORD bytes = 0;
+    if (!EnumProcessModules(GetCurrentProcess(), modules, sizeof modules, &bytes))
+        return nullptr;
+    const DWORD count = (bytes < sizeof modules ? bytes : sizeof modules) / sizeof(HMODULE);
+    for (DWORD i = 0; i < count; ++i)
+        if (FARPROC symbol = GetProcAddress(modules[i], name))
+            return reinterpret_cast<void*>(symbol);
+    return nullptr;
+}
+#else
+// Octave's libraries are in the global scope, as the program links them.
+void* octaveSymbol(const char* name) { return dlsym(RTLD_DEFAULT, name); }
+
+// libut is in the global scope only if MATLAB loaded it there; otherwise it
+// is asked for by name among the libraries already loaded (RTLD_NOLOAD never
+// loads one). Closing the handle only gives back the reference it took: the
+// host's own keeps the library, and so the symbol, where it is.
+void* libutSymbol(const char* name) {
+    if (void* symbol = dlsym(RTLD_DEFAULT, name)) return symbol;
+#if defined(__APPLE__)
+    void* libut = dlopen("libut.dylib", RTLD_LAZY | RTLD_NOLOAD);
+#else
+    void* libut = dlopen("libut.so", RTLD_LAZY | RTLD_NOLOAD);
+#endif
+    if (libut == nullptr) return nullptr;
+    void* symbol = dlsym(libut, name);
+    dlclose(libut);
+    return symbol;
+}
+#endif
+
+// MATLAB's pair from libut; false without it.
+bool findLibut(HostInterrupt& h) {
+    h.isPending = reinterpret_cast<bool (*)()>(libutSymbol("utIsInterruptPending"));
+    if (h.isPending != nullptr)
+        h.setPending = reinterpret_cast<bool (*)(bool)>(libutSymbol("utSetInterruptPending"));
+    return h.isPending != nullptr;
+}
+
+// The quicker lookup first: on Windows libut.dll by its name, elsewhere
+// Octave's flag in the global scope.
 HostInterrupt findHostInterrupt() {
     HostInterrupt h{nullptr, nullptr, nullptr};
-#if !defined(_WIN32)
-    h.octaveState = static_cast<int*>(hostSymbol("octave_interrupt_state"));
-    if (h.octaveState != nullptr) return h;
+#if defined(_WIN32)
+    if (!findLibut(h)) h.octaveState = static_cast<int*>(octaveSymbol("octave_interrupt_state"));
+#else
+    h.octaveState = static_cast<int*>(octaveSymbol("octave_interrupt_state"));
+    if (h.octaveState == nullptr) findLibut(h);
 #endif
-    h.isPending = reinterpret_cast<bool (*)()>(hostSymbol("utIsInterruptPending"));
-    if (h.isPending != nullptr)
-        h.setPending = reinterpret_cast<bool (*)(bool)>(hostSymbol("utSetInterruptPending"));
     return h;
 }
 

@@ -379,20 +379,20 @@ TEST(GatewayOnStandinHost, ToleranceAndInfoAgreeWithTheSolverBitForBit) {
 }
 
 TEST(GatewayOnStandinHost, AnInterruptIsRaisedWithTheCountAndLowered) {
-    // With linear terms and random constants the descent is never exactly
-    // stationary: only the interrupt ends it. n = 1024 polls every 1024
-    // iterations, after the start-up's poll.
+    // With linear terms and random constants the descent is not exactly
+    // stationary within the 10^6 iterations asked for: only the interrupt ends
+    // it early. n = 1024 polls every 1024 iterations, after the start-up's poll.
     std::mt19937_64 rng(testSeed("AnInterruptIsRaisedWithTheCountAndLowered", 3));
     Problem p = generalProblem(rng, 1024, 1024);
     for (int nlhs : {0, 1}) {
         for (long poll : {0L, 3L}) {
-            Arguments args(p, 1024.0, 1e15);
+            Arguments args(p, 1024.0, 1e6);
             Outputs out;
             standin::interruptAtPoll(poll);
             const standin::CallOutcome outcome =
                 standin::callMexFunction(nlhs, out.plhs, 9, args.a.data());
             EXPECT_EQ(outcome.errorId, "Brelvane:interrupted") << outcome.message;
-            const std::string count = std::to_string(poll * 1024) + " of 1000000000000000";
+            const std::string count = std::to_string(poll * 1024) + " of 1000000 ";
             EXPECT_NE(outcome.message.find(count), std::string::npos) << outcome.message;
             EXPECT_EQ(standin::interruptPollCount(), poll + 1);
             EXPECT_FALSE(standin::interruptPending()) << "the flag is left raised";
