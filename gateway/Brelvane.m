@@ -58,10 +58,12 @@
 %
 %   Arguments
 %     X0          starting point: real double array, at least N elements
-%     P           numerator matrix: real double, symmetric, N-by-N
+%     P           numerator matrix: real double, symmetric, N-by-N (or
+%                 P(:), a vector of at least N*N elements)
 %     C           numerator linear term: real double array, at least N elements
 %     ALPHA       numerator constant: real numeric scalar
-%     Q           denominator matrix: real double, symmetric, N-by-N
+%     Q           denominator matrix: real double, symmetric, N-by-N (or
+%                 Q(:), a vector of at least N*N elements)
 %     D           denominator linear term: real double array, at least N elements
 %     BETA        denominator constant: real numeric scalar
 %     N           dimension: real numeric scalar, truncated toward zero
@@ -81,17 +83,19 @@
 %   P and Q are read through their lower triangle at the start and by whole
 %   columns in every step, so they must be symmetric. Vectors may be rows or
 %   columns, and only the first N (or N*N, column-major with leading dimension
-%   N) elements of each array are read. NaN and Inf in the data are not
-%   checked; they propagate into X.
+%   N) elements of each array are read. A P or Q with more than one row must
+%   be N-by-N unless it is a column: a larger matrix is refused, not read by
+%   its first N*N elements. NaN and Inf in the data are not checked; they
+%   propagate into X.
 %
 %   Validated before anything is computed: nine inputs, then name-value
 %   pairs, and at most three outputs (with R, ITERATIONS below 2^31 - 1); X0,
 %   P, C, Q, D real, full and double; ALPHA, BETA, N, ITERATIONS real numeric
-%   scalars; N and ITERATIONS finite; 0 <= N < 2^31 after truncation; enough
-%   elements in each array; known option names ('GradientTolerance',
-%   'Scaling') and valid values. Errors
+%   scalars; N and ITERATIONS finite; 0 <= N < 2^31 after truncation; P and
+%   Q N-by-N or vectors; enough elements in each array; known option names
+%   ('GradientTolerance', 'Scaling') and valid values. Errors
 %   carry identifiers of the form Brelvane:<mnemonic>, e.g. Brelvane:tooShort,
-%   Brelvane:unknownOption, Brelvane:badOption.
+%   Brelvane:sizeMismatch, Brelvane:unknownOption, Brelvane:badOption.
 %
 %   Example
 %     P = [2 0; 0 4];  Q = eye(2);

@@ -18,6 +18,8 @@ typedef int mwSize;
 typedef int mwIndex;
 #define mxCreateDoubleMatrix mxCreateDoubleMatrix_700
 #define mxCreateStructMatrix mxCreateStructMatrix_700
+#define mxGetDimensions mxGetDimensions_700
+#define mxGetNumberOfDimensions mxGetNumberOfDimensions_700
 #define mxGetString mxGetString_700
 #define mxSetFieldByNumber mxSetFieldByNumber_700
 #define mxSetM mxSetM_700
@@ -40,6 +42,9 @@ const char* mxGetClassName(const mxArray* pm);
 std::size_t mxGetNumberOfElements(const mxArray* pm);
 double mxGetScalar(const mxArray* pm);
 double* mxGetPr(const mxArray* pm);
+// The shape: at least two dimensions, the first the row count.
+mwSize mxGetNumberOfDimensions(const mxArray* pm);
+const mwSize* mxGetDimensions(const mxArray* pm);
 mxArray* mxCreateDoubleMatrix(mwSize m, mwSize n, mxComplexity flag);
 mxArray* mxCreateDoubleScalar(double value);
 

@@ -14,6 +14,10 @@
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+// EnumProcessModules as KERNEL32 exports it (K32EnumProcessModules), so that
+// psapi.dll is not imported; psapi.h comes after windows.h, which it needs.
+#define PSAPI_VERSION 2
+#include <psapi.h>
 #else
 #include <dlfcn.h>
 #endif
@@ -87,10 +91,41 @@ std::int64_t truncatedCount(double v, const char* name, double lowest, double li
     return static_cast<std::int64_t>(t);
 }
 
+// P or Q: with more than one row and more than one column it is read as a
+// matrix, which must then be n-by-n in two dimensions: its first n*n elements
+// would otherwise not be its leading block, and a wrong n would give a
+// plausible wrong answer. A row or a column holds the matrix's columns one
+// after another and is only counted, as the vectors are.
+void requireSquareOrVector(const mxArray* a, const char* name, std::int64_t n) {
+    const mwSize count = mxGetNumberOfDimensions(a);
+    const mwSize* dims = mxGetDimensions(a);
+    // Every dimension after the first, as mxGetN counts them. With more than
+    // one row their product is at most the element count, or zero.
+    std::uint64_t columns = 1;
+    for (mwSize k = 1; k < count; ++k) columns *= static_cast<std::uint64_t>(dims[k]);
+    const std::uint64_t rows = static_cast<std::uint64_t>(dims[0]);
+    const std::uint64_t side = static_cast<std::uint64_t>(n);
+    if (rows <= 1 || columns == 1 || (count == 2 && rows == side && columns == side)) return;
+    // "3-by-3", "2-by-2-by-2", ...; cut short with "..." past the buffer.
+    char size[96];
+    std::size_t used = 0;
+    for (mwSize k = 0; k < count && used < sizeof size; ++k)
+        used += static_cast<std::size_t>(
+            std::snprintf(size + used, sizeof size - used, k == 0 ? "%llu" : "-by-%llu",
+                          static_cast<unsigned long long>(dims[k])));
+    if (used >= sizeof size) std::memcpy(size + sizeof size - 4, "...", 4);
+    fail("Brelvane:sizeMismatch",
+         "Argument %s must be an n-by-n matrix for n = %lld, or a vector of at least n*n "
+         "elements, but is %s.",
+         name, static_cast<long long>(n), size);
+}
+
 // The data of a real, full double array of at least `needed` elements. Only
-// the first `needed` are read, column-major, whatever the array's shape.
+// the first `needed` are read, column-major, whatever the array's shape;
+// except that a matrix argument (side >= 0) of more than one row must be
+// side-by-side unless it is a column.
 const double* requireRealDoubleArray(const mxArray* a, const char* name, std::uint64_t needed,
-                                     const char* neededName) {
+                                     const char* neededName, std::int64_t side = -1) {
     if (!mxIsDouble(a))
         fail("Brelvane:notDouble", "Argument %s must be a real double array, but is of class %s.",
              name, mxGetClassName(a));
@@ -98,6 +133,7 @@ const double* requireRealDoubleArray(const mxArray* a, const char* name, std::ui
         fail("Brelvane:complex", "Argument %s must be a real double array, but is complex.", name);
     if (mxIsSparse(a))
         fail("Brelvane:sparse", "Argument %s must be a full double array, but is sparse.", name);
+    if (side >= 0) requireSquareOrVector(a, name, side);
     const std::uint64_t numel = mxGetNumberOfElements(a);
     if (numel < needed)
         fail("Brelvane:tooShort",
@@ -219,33 +255,76 @@ GatewayOptions readOptions(int nrhs, const mxArray* prhs[]) {
 
 // Found at run time, so that the module loads on a host without it (where
 // Ctrl+C is then not seen). Octave sets octave_interrupt_state > 0 on SIGINT
-// (a sig_atomic_t, an int); MATLAB answers utIsInterruptPending() from libut.
+// (a sig_atomic_t, an int, defined in its liboctave); MATLAB answers
+// utIsInterruptPending() from libut.
 struct HostInterrupt {
     int* octaveState;
     bool (*isPending)();
     bool (*setPending)(bool);
 };
 
-void* hostSymbol(const char* name) {
 #if defined(_WIN32)
-    // libut.dll is MATLAB's; its being loaded already is what tells us the host.
+// libut.dll is MATLAB's; its being loaded already is what tells us the host.
+void* libutSymbol(const char* name) {
     HMODULE libut = GetModuleHandleA("libut.dll");
     if (libut == nullptr) return nullptr;
     return reinterpret_cast<void*>(GetProcAddress(libut, name));
-#else
-    return dlsym(RTLD_DEFAULT, name);
-#endif
 }
 
+// Octave's liboctave-<version>.dll changes its name with every release, so
+// each module loaded into the process is asked for the name in turn, in load
+// order. liboctave comes with Octave itself, well within the first 1024.
+void* octaveSymbol(const char* name) {
+    HMODULE modules[1024];
+    DWORD bytes = 0;
+    if (!EnumProcessModules(GetCurrentProcess(), modules, sizeof modules, &bytes))
+        return nullptr;
+    const DWORD count = (bytes < sizeof modules ? bytes : sizeof modules) / sizeof(HMODULE);
+    for (DWORD i = 0; i < count; ++i)
+        if (FARPROC symbol = GetProcAddress(modules[i], name))
+            return reinterpret_cast<void*>(symbol);
+    return nullptr;
+}
+#else
+// Octave's libraries are in the global scope, as the program links them.
+void* octaveSymbol(const char* name) { return dlsym(RTLD_DEFAULT, name); }
+
+// libut is in the global scope only if MATLAB loaded it there; otherwise it
+// is asked for by name among the libraries already loaded (RTLD_NOLOAD never
+// loads one). Closing the handle only gives back the reference it took: the
+// host's own keeps the library, and so the symbol, where it is.
+void* libutSymbol(const char* name) {
+    if (void* symbol = dlsym(RTLD_DEFAULT, name)) return symbol;
+#if defined(__APPLE__)
+    void* libut = dlopen("libut.dylib", RTLD_LAZY | RTLD_NOLOAD);
+#else
+    void* libut = dlopen("libut.so", RTLD_LAZY | RTLD_NOLOAD);
+#endif
+    if (libut == nullptr) return nullptr;
+    void* symbol = dlsym(libut, name);
+    dlclose(libut);
+    return symbol;
+}
+#endif
+
+// MATLAB's pair from libut; false without it.
+bool findLibut(HostInterrupt& h) {
+    h.isPending = reinterpret_cast<bool (*)()>(libutSymbol("utIsInterruptPending"));
+    if (h.isPending != nullptr)
+        h.setPending = reinterpret_cast<bool (*)(bool)>(libutSymbol("utSetInterruptPending"));
+    return h.isPending != nullptr;
+}
+
+// The quicker lookup first: on Windows libut.dll by its name, elsewhere
+// Octave's flag in the global scope.
 HostInterrupt findHostInterrupt() {
     HostInterrupt h{nullptr, nullptr, nullptr};
-#if !defined(_WIN32)
-    h.octaveState = static_cast<int*>(hostSymbol("octave_interrupt_state"));
-    if (h.octaveState != nullptr) return h;
+#if defined(_WIN32)
+    if (!findLibut(h)) h.octaveState = static_cast<int*>(octaveSymbol("octave_interrupt_state"));
+#else
+    h.octaveState = static_cast<int*>(octaveSymbol("octave_interrupt_state"));
+    if (h.octaveState == nullptr) findLibut(h);
 #endif
-    h.isPending = reinterpret_cast<bool (*)()>(hostSymbol("utIsInterruptPending"));
-    if (h.isPending != nullptr)
-        h.setPending = reinterpret_cast<bool (*)(bool)>(hostSymbol("utSetInterruptPending"));
     return h;
 }
 
@@ -312,10 +391,10 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     // n < 2^31, so n*n < 2^62 does not overflow.
     const std::uint64_t nn = static_cast<std::uint64_t>(n) * static_cast<std::uint64_t>(n);
     const double* x0 = requireRealDoubleArray(prhs[0], "x0", static_cast<std::uint64_t>(n), "n");
-    const double* P = requireRealDoubleArray(prhs[1], "P", nn, "n*n");
+    const double* P = requireRealDoubleArray(prhs[1], "P", nn, "n*n", n);
     const double* c = requireRealDoubleArray(prhs[2], "c", static_cast<std::uint64_t>(n), "n");
     const double alpha = requireRealScalar(prhs[3], "alpha");
-    const double* Q = requireRealDoubleArray(prhs[4], "Q", nn, "n*n");
+    const double* Q = requireRealDoubleArray(prhs[4], "Q", nn, "n*n", n);
     const double* d = requireRealDoubleArray(prhs[5], "d", static_cast<std::uint64_t>(n), "n");
     const double beta = requireRealScalar(prhs[6], "beta");
     const GatewayOptions given = readOptions(nrhs, prhs);

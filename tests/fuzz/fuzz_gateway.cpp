@@ -4,9 +4,11 @@
 // Every call must either raise a Brelvane: error (or the host's own
 // out-of-memory error) and leave no array behind, or return exactly what
 // ratioDescentWithOptions computes from the same data, as an n-by-1 real
-// double column, with r and info to match. Name-value options follow the nine
-// arguments now and then: known names in any case, unknown ones, names that
-// are not text, missing values. Reads past an array are caught by the sanitizers and
+// double column, with r and info to match. A P or Q of more than one row is
+// accepted only n-by-n or as a column, and Brelvane:sizeMismatch is raised
+// only for one that is neither. Name-value options follow the nine arguments
+// now and then: known names in any case, unknown ones, names that are not
+// text, missing values. Reads past an array are caught by the sanitizers and
 // by the host, which refuses raw access to data the gateway did not validate.
 #include <cmath>
 #include <cstdint>
@@ -76,9 +78,10 @@ mxArray_tag* decodeArgument(FuzzInput& in, int position, std::size_t dims) {
     // built around; otherwise any small shape, empty ones included.
     const std::uint8_t shape = in.byte();
     const Role role = position < 9 ? roles[position] : scalar;
-    std::size_t m = 1, n = 1;
+    std::size_t m = 1, n = 1, pages = 1;
     if (shape >= 200) {
         m = shape % 10, n = in.below(10);
+        if (shape >= 250) pages = 2, n *= 2;  // m-by-(n/2)-by-2
     } else if (role == vector) {
         (shape % 2 ? m : n) = dims;
     } else if (role == matrix) {
@@ -97,7 +100,9 @@ mxArray_tag* decodeArgument(FuzzInput& in, int position, std::size_t dims) {
             v = in.value();
         values[i] = asClass(v, className);
     }
-    return standin::newArray(className, m, n, values.data(), isComplex, isSparse);
+    mxArray_tag* a = standin::newArray(className, m, n, values.data(), isComplex, isSparse);
+    a->pages = pages;
+    return a;
 }
 
 // With n >= 1, an iteration count of 2^16 or more would keep one input running
@@ -171,6 +176,13 @@ mxArray_tag* decodeOptionValue(FuzzInput& in, const mxArray_tag* name) {
     return decodeArgument(in, 10, 1);
 }
 
+// Whether P or Q may be given so for n (truncated): a row, a column, empty,
+// or n-by-n in two dimensions.
+bool matrixShapeFits(const mxArray_tag* a, double n) {
+    return a->m <= 1 || a->n == 1 ||
+           (a->pages == 1 && a->m == a->n && static_cast<double>(a->m) == std::trunc(n));
+}
+
 // A call the gateway accepted: it must have had nine arguments and whole
 // name-value pairs, a valid n, iteration count and tolerance, and must return
 // the solver's own results.
@@ -201,6 +213,8 @@ void checkAccepted(const std::vector<mxArray_tag*>& args, int nrhs, int nlhs,
     if (!(std::trunc(iterationsValue) >= -9223372036854775808.0 &&
           std::trunc(iterationsValue) < 9223372036854775808.0))
         finding("accepted an iteration count outside the 64-bit range");
+    if (!matrixShapeFits(args[1], nValue) || !matrixShapeFits(args[4], nValue))
+        finding("accepted a P or Q of more than one row that is neither n-by-n nor a column");
     const std::int64_t n = static_cast<std::int64_t>(nValue);
     const std::int64_t iterations = static_cast<std::int64_t>(iterationsValue);
     std::vector<double> x(static_cast<std::size_t>(n));
@@ -258,6 +272,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (outcome.errorId.rfind("Brelvane:", 0) != 0 && outcome.errorId != "standin:outOfMemory")
             finding("an error without a Brelvane: identifier");
         if (outcome.message.empty()) finding("an error without a message");
+        if (outcome.errorId == "Brelvane:sizeMismatch" &&
+            (args.size() < 9 || args[7]->m * args[7]->n != 1 ||
+             (matrixShapeFits(args[1], args[7]->pr[0]) && matrixShapeFits(args[4], args[7]->pr[0]))))
+            finding("sizeMismatch for a P and Q that are n-by-n or vectors");
     }
     for (mxArray_tag* out : plhs) standin::destroyOutput(out);
     for (mxArray_tag* a : args) standin::destroyArray(a);

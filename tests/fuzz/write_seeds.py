@@ -75,6 +75,15 @@ def gateway_seeds():
     bad[2] = (0, 0, 201, bytes([1]) + args[2][3][:1])  # c 1x1
     write("gateway", "c_short", gateway(2, 1, bad))
     bad = list(args)
+    bad[1] = (0, 0, 203, bytes([3]) + bytes([dyadic(1)] * 9))  # P 3x3
+    write("gateway", "p_3x3", gateway(2, 1, bad))
+    bad = list(args)
+    bad[4] = (0, 0, 252, bytes([2]) + bytes([dyadic(1)] * 8))  # Q 2x2x2
+    write("gateway", "q_2x2x2", gateway(2, 1, bad))
+    bad = list(args)
+    bad[1] = (0, 0, 205, bytes([1]) + args[1][3] + bytes([dyadic(3)]))  # P a 5x1 column: valid
+    write("gateway", "p_column", gateway(2, 1, bad))
+    bad = list(args)
     bad[7] = (0xf8, 0, 0, bytes([0]))  # n logical
     write("gateway", "n_logical", gateway(2, 1, bad))
     bad = list(args)

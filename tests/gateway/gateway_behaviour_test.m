@@ -34,7 +34,7 @@ assert_same_doubles (solve (x0, n, int32 (10)), solve (x0, n, 10), "integer iter
 assert_same_doubles (solve (x0, uint8 (5), single (10)), solve (x0, n, 10), "integer n, single iterations");
 
 % n = 2.7 acts as n = 2: only x0(1:2) and P(1:4) (leading dimension 2) are read.
-args = {[1;1;7], [2 0 9; 0 4 9; 9 9 9], [1;0;5], 1, [1 0 9; 0 1 9; 9 9 9], [0;0;5], 1};
+args = {[1;1;7], [2 0 9 0 4 9 9 9 9].', [1;0;5], 1, [1 0 9 0 1 9 9 9 9], [0;0;5], 1};
 x = Brelvane (args{:}, 2.7, 5);
 assert_same_doubles (x, Brelvane (args{:}, 2, 5), "n = 2.7");
 % P(1:4) = [2 0 9 0] is the 2x2 matrix [2 9; 0 0], Q(1:4) likewise.
@@ -47,7 +47,7 @@ column = solve (x0, n, 10);
 assert_same_doubles (solve (x0.', n, 10), column, "x0 as a row");
 assert_same_doubles (Brelvane ([x0; 99; -7], [P(:); 5], [c.', 8], 2, [Q(:).', 1, 2], [d; 1], 30, n, 10),
                      column, "longer arrays and rows");
-Plong = [P, ones(n, 1); ones(1, n + 1)];  % (n+1)x(n+1): the first n*n elements are not P
+Plong = [P, ones(n, 1); ones(1, n + 1)](:);  % of (n+1)x(n+1): its first n*n elements are not P
 assert_same_doubles (Brelvane (x0, Plong, c, 2, Q, d, 30, n, 10),
                      ratio_descent_reference (x0, Plong, c, 2, Q, d, 30, n, 10), "P read with leading dimension n");
 assert (! isequal (Brelvane (x0, Plong, c, 2, Q, d, 30, n, 10), column));

@@ -49,6 +49,24 @@ assert_brelvane_error ("Brelvane:outOfRange", 1, with (9, -1e300));
 % 2^31 - 0.5 truncates to 2^31 - 1, which is in range; the arrays are then short.
 assert_brelvane_error ("Brelvane:tooShort", 1, with (8, 2^31 - 0.5));
 
+% P and Q with more than one row are n-by-n, or columns (above: rows and
+% columns longer than n*n are read as before).
+for i = [2 5]
+  assert_brelvane_error ("Brelvane:sizeMismatch", 1, with (i, eye (3)));
+  assert_brelvane_error ("Brelvane:sizeMismatch", 1, with (i, ones (2, 3)));
+  assert_brelvane_error ("Brelvane:sizeMismatch", 1, with (i, ones (2, 2, 2)));
+end
+assert_brelvane_error ("Brelvane:sizeMismatch", 1, with (8, 1));  % P = eye(2) with n = 1
+% The message names the argument, its size and n.
+try
+  Brelvane ([1;1], [2 0 9; 0 4 9; 9 9 9], [1;0], 1, eye (3), [0;0], 1, 2, 10);
+  error ("a 3x3 P with n = 2 was accepted");
+catch err
+  assert (strcmp (err.identifier, "Brelvane:sizeMismatch"), err.message);
+  assert (! isempty (strfind (err.message, "P must be an n-by-n matrix for n = 2")), err.message);
+  assert (! isempty (strfind (err.message, "but is 3-by-3")), err.message);
+end
+
 % n*n without overflow: for n = 2^16 a 32-bit n*n would wrap to 0 and let a
 % one-element P through.
 big = zeros (2^16, 1);

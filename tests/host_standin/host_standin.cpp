@@ -2,6 +2,8 @@
 // the shared stand-in mxArray, and a host-side call with MATLAB's ownership rules.
 #include "host_standin.h"
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -60,11 +62,22 @@ mxArray_tag* createDouble(std::size_t m, std::size_t n) {
     return created(standin::newArray("double", m, n));
 }
 
-// The interrupt flag of the stand-in libut: raised by the poll that makes
-// pollsBeforeInterrupt reach zero, lowered by utSetInterruptPending(false).
-long pollsBeforeInterrupt = -1;
-bool interruptPendingFlag = false;
-long interruptPolls = 0;
+// The stand-in libut (BRELVANE_STANDIN_LIBUT), loaded on first use into
+// local scope only, and kept to the end: its symbols are not global, so the
+// gateway can only find it among the loaded libraries by name.
+void* libut() {
+    static void* const handle = dlopen(BRELVANE_STANDIN_LIBUT, RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) hostFault(dlerror());
+    return handle;
+}
+
+// One of the stand-in libut's controls.
+template <typename Function>
+Function* libutControl(const char* name) {
+    void* symbol = dlsym(libut(), name);
+    if (symbol == nullptr) hostFault(name);
+    return reinterpret_cast<Function*>(symbol);
+}
 
 }  // namespace
 
@@ -91,15 +104,11 @@ mxArray_tag* newText(const char* text) {
     return newArray("char", 1, codes.size(), codes.data());
 }
 
-void interruptAtPoll(long poll) {
-    pollsBeforeInterrupt = poll;
-    interruptPendingFlag = false;
-    interruptPolls = 0;
-}
+void interruptAtPoll(long poll) { libutControl<void(long)>("standinInterruptAtPoll")(poll); }
 
-bool interruptPending() { return interruptPendingFlag; }
+bool interruptPending() { return libutControl<bool()>("standinInterruptPending")(); }
 
-long interruptPollCount() { return interruptPolls; }
+long interruptPollCount() { return libutControl<long()>("standinInterruptPollCount")(); }
 
 CallOutcome callMexFunction(int nlhs, mxArray_tag** plhs, int nrhs, mxArray_tag* const* prhs) {
     // Exactly as many slots as MATLAB provides, so a write past them is caught.
@@ -109,6 +118,7 @@ CallOutcome callMexFunction(int nlhs, mxArray_tag** plhs, int nrhs, mxArray_tag*
     std::unique_ptr<const mxArray_tag*[]> in(new const mxArray_tag*[inputs]);
     std::copy(prhs, prhs + inputs, in.get());
     createdDuringCall.clear();
+    libut();  // loaded before any MEX call, as MATLAB has it
     try {
         mexFunction(nlhs, out.get(), nrhs, in.get());
     } catch (const StandinMexError& e) {
@@ -147,6 +157,20 @@ bool mxIsComplex(const mxArray* a) { return a->isComplex; }
 bool mxIsSparse(const mxArray* a) { return a->isSparse; }
 const char* mxGetClassName(const mxArray* a) { return a->className; }
 std::size_t mxGetNumberOfElements(const mxArray* a) { return a->m * a->n; }
+
+// The shape, in the 64-bit and in the 32-bit interface.
+std::size_t mxGetNumberOfDimensions(const mxArray* a) { return a->pages > 1 ? 3 : 2; }
+const std::size_t* mxGetDimensions(const mxArray* a) {
+    a->dims[0] = a->m, a->dims[1] = a->n / a->pages, a->dims[2] = a->pages;
+    return a->dims;
+}
+int mxGetNumberOfDimensions_700(const mxArray* a) {
+    return static_cast<int>(mxGetNumberOfDimensions(a));
+}
+const int* mxGetDimensions_700(const mxArray* a) {
+    for (int k = 0; k < 3; ++k) a->dims32[k] = static_cast<int>(mxGetDimensions(a)[k]);
+    return a->dims32;
+}
 
 // The first real element; 0 for an empty array.
 double mxGetScalar(const mxArray* a) {
@@ -259,20 +283,6 @@ void mxSetFieldByNumber(mxArray* a, mwIndex index, int field, mxArray* value) {
     setField(a, index, field, value);
 }
 void mxSetM(mxArray* a, mwSize m) { setRows(a, m); }
-
-// MATLAB's libut, which the module looks up at run time (the executable
-// exports these for dlsym).
-bool utIsInterruptPending() {
-    ++interruptPolls;
-    if (pollsBeforeInterrupt >= 0 && --pollsBeforeInterrupt < 0) interruptPendingFlag = true;
-    return interruptPendingFlag;
-}
-
-bool utSetInterruptPending(bool pending) {
-    const bool was = interruptPendingFlag;
-    interruptPendingFlag = pending;
-    return was;
-}
 
 void mexErrMsgIdAndTxt(const char* errorid, const char* errormsg, ...) {
     StandinMexError error;

@@ -52,7 +52,7 @@ void destroyOutput(mxArray_tag* a);
 // The stand-in libut's interrupt flag, as MATLAB raises it on Ctrl+C: the
 // poll-th call of utIsInterruptPending from now (0 = the next) raises it, and
 // it stays raised until utSetInterruptPending(false). A negative poll never
-// raises it.
+// raises it. The host loads that libut into local scope before the first call.
 void interruptAtPoll(long poll);
 bool interruptPending();
 long interruptPollCount();

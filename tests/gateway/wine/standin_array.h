@@ -19,6 +19,12 @@ struct mxArray_tag {
     int fieldCount = 0;
     char** fieldNames = nullptr;     // fieldCount names
     mxArray_tag** fields = nullptr;  // fields[element * fieldCount + field], null until set
+    // pages > 1: an m-by-(n / pages)-by-pages array, n counting the columns
+    // of all pages together, as mxGetN does.
+    std::size_t pages = 1;
+    // The shape as mxGetDimensions hands it out, in either interface's mwSize.
+    mutable std::size_t dims[3] = {};
+    mutable int dims32[3] = {};
 };
 
 // What the stand-in mexErrMsgIdAndTxt throws to abandon a MEX call; the host

@@ -26,6 +26,14 @@ const char* mxGetClassName(const mxArray_tag* a) { return a->className; }
 std::size_t mxGetNumberOfElements(const mxArray_tag* a) { return a->m * a->n; }
 double* mxGetPr(const mxArray_tag* a) { return a->pr; }
 
+int mxGetNumberOfDimensions_700(const mxArray_tag* a) { return a->pages > 1 ? 3 : 2; }
+const int* mxGetDimensions_700(const mxArray_tag* a) {
+    a->dims32[0] = static_cast<int>(a->m);
+    a->dims32[1] = static_cast<int>(a->n / a->pages);
+    a->dims32[2] = static_cast<int>(a->pages);
+    return a->dims32;
+}
+
 // MATLAB's documented behaviour: the first real element; 0 for an empty array.
 double mxGetScalar(const mxArray_tag* a) { return a->m * a->n > 0 ? a->pr[0] : 0.0; }
 

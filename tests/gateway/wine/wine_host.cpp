@@ -196,6 +196,16 @@ int checkErrors(MexFunction mexFunction, Problem& good) {
                          [](Arguments& a) { a.arrays[5].isSparse = true; });
     failures += !rejects(mexFunction, good, "Brelvane:tooShort", 1, 9,
                          [](Arguments& a) { a.arrays[2].m -= 1; });
+    // P or Q of more than one row must be n-by-n (n = 2 here) or a column.
+    failures += !rejects(mexFunction, good, "Brelvane:sizeMismatch", 1, 9, [](Arguments& a) {
+        a.extra.push_back(std::vector<double>(9, 1.0));
+        a.arrays[1] = mxArray_tag{"double", false, false, 3, 3, a.extra.back().data()};
+    });
+    failures += !rejects(mexFunction, good, "Brelvane:sizeMismatch", 1, 9, [](Arguments& a) {
+        a.extra.push_back(std::vector<double>(8, 1.0));
+        a.arrays[4] = mxArray_tag{"double", false, false, 2, 4, a.extra.back().data()};
+        a.arrays[4].pages = 2;
+    });
     failures += !rejects(mexFunction, good, "Brelvane:notFinite", 1, 9,
                          [](Arguments& a) { a.arrays[7].pr = &nan; });
     return failures;
@@ -248,6 +258,35 @@ int checkOptionsAndInterrupt(MexFunction mexFunction, Problem& good, HMODULE lib
     return failures + !ok;
 }
 
+// Octave on Windows, after libut.dll is gone: with no host flag at all the
+// module runs as usual; with the stand-in liboctave loaded, a raised
+// octave_interrupt_state ends the call at its first poll, after the start-up
+// products, and is lowered.
+int checkOctaveInterrupt(MexFunction mexFunction, Problem& good) {
+    bool ok = solvesLikeNative(mexFunction, good);
+    std::printf("%s: runs with neither libut nor liboctave loaded\n", ok ? "ok  " : "FAIL");
+    int failures = !ok;
+    HMODULE liboctave = LoadLibraryA("liboctave-standin.dll");
+    int* state = liboctave == nullptr ? nullptr
+                                      : reinterpret_cast<int*>(reinterpret_cast<void*>(
+                                            GetProcAddress(liboctave, "octave_interrupt_state")));
+    if (state == nullptr) {
+        std::printf("FAIL: no octave_interrupt_state in liboctave-standin.dll\n");
+        return failures + 1;
+    }
+    *state = 1;
+    Arguments b = argumentsOf(good);
+    b.iterationsValue[0] = 1e15;
+    mxArray_tag* x[1] = {nullptr};
+    ok = call(mexFunction, 0, x, b.arrays, 9) == "Brelvane:interrupted" && *state == 0;
+    destroy(x[0]);
+    ok = ok && solvesLikeNative(mexFunction, good);
+    std::printf("%s: Octave's flag: Brelvane:interrupted, the flag lowered, the next call right\n",
+                ok ? "ok  " : "FAIL");
+    FreeLibrary(liboctave);
+    return failures + !ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -283,6 +322,8 @@ int main(int argc, char** argv) {
     }
     failures += checkErrors(mexFunction, problems.front());
     failures += checkOptionsAndInterrupt(mexFunction, problems.front(), libut);
+    FreeLibrary(libut);
+    failures += checkOctaveInterrupt(mexFunction, problems.front());
     FreeLibrary(module);
     std::printf("%d failure(s)\n", failures);
     return failures == 0 ? 0 : 1;
