@@ -16,6 +16,12 @@ void symMatVec(const double* A, const double* x, double* y, std::int64_t n);
 // accumulator starting at +0.0. 0.0 for n <= 0.
 double dotProduct(const double* p, const double* q, std::int64_t n);
 
+// out[i] <- dotProduct(p, q[i], n) for i < count, each summed exactly as
+// dotProduct sums it; several at a time in one pass over p, so that the
+// sums' additions overlap.
+void dotProducts(const double* p, const double* const* q, int count, std::int64_t n,
+                 double* out);
+
 // The lowest index of largest |v[i]|. Comparisons are strict and a NaN never
 // compares greater, so a NaN is never chosen unless it sits at index 0, which
 // then wins. 0 for n < 2.
