@@ -6,40 +6,16 @@
 
 #include "blas_dsymv.h"
 #include "brelvane/ratio_descent.h"
+#include "descent_state.h"
 #include "fused_pass.h"
 #include "iteration_kernels.h"
 #include "ratio_step.h"
+#include "ritz_step.h"
 #include "vector_kernels.h"
 
 namespace brelvane {
 
 namespace {
-
-// The data of one solve, as given.
-struct Problem {
-    const double* P;
-    const double* c;
-    double alpha;
-    const double* Q;
-    const double* d;
-    double beta;
-    std::int64_t n;
-};
-
-// Running scalars. Invariant at the top of every iteration (exact in exact
-// arithmetic): Px = P*x, Qx = Q*x, xPx = x'Px, xQx = x'Qx, cx = c'x,
-// dx = d'x. They are only ever corrected, never recomputed, so in floating
-// point they carry the rounding of every earlier update.
-struct Scalars {
-    double xPx;
-    double xQx;
-    double cx;
-    double dx;
-};
-
-double numeratorOf(const Scalars& s, const Problem& p) { return (0.5 * s.xPx + s.cx) + p.alpha; }
-double denominatorOf(const Scalars& s, const Problem& p) { return (0.5 * s.xQx + s.dx) + p.beta; }
-double ratioOf(const Scalars& s, const Problem& p) { return numeratorOf(s, p) / denominatorOf(s, p); }
 
 // Equal bit patterns: -0.0 differs from +0.0.
 bool sameBits(double a, double b) {
@@ -89,16 +65,16 @@ struct Outcome {
 struct PlainChoice {
     const IterationKernels& kernels;
 
-    std::int64_t choose(const Problem& p, const double* Px, const double* Qx, double D,
+    std::int64_t choose(const RatioProblem& p, const double* Px, const double* Qx, double D,
                         double R) const {
         return kernels.choose(Px, Qx, p.c, p.d, D, R, p.n);
     }
-    std::int64_t updateAndChoose(const Problem& p, double* Px, double* Qx, const double* Pk,
+    std::int64_t updateAndChoose(const RatioProblem& p, double* Px, double* Qx, const double* Pk,
                                  const double* Qk, double delta, double D, double R) const {
         return kernels.updateAndChoose(Px, Qx, Pk, Qk, delta, p.c, p.d, D, R, p.n);
     }
     // The magnitude the choice compared at k, recomputed by the same formula.
-    double magnitudeAt(const Problem& p, const double* Px, const double* Qx, double D, double R,
+    double magnitudeAt(const RatioProblem& p, const double* Px, const double* Qx, double D, double R,
                        std::int64_t k) const {
         return choiceMagnitude<false>(gradientAt(Px[k], Qx[k], p.c[k], p.d[k], D, R), nullptr, k);
     }
@@ -109,15 +85,15 @@ struct WeightedChoice {
     const IterationKernels& kernels;
     const double* w;
 
-    std::int64_t choose(const Problem& p, const double* Px, const double* Qx, double D,
+    std::int64_t choose(const RatioProblem& p, const double* Px, const double* Qx, double D,
                         double R) const {
         return kernels.chooseWeighted(Px, Qx, p.c, p.d, w, D, R, p.n);
     }
-    std::int64_t updateAndChoose(const Problem& p, double* Px, double* Qx, const double* Pk,
+    std::int64_t updateAndChoose(const RatioProblem& p, double* Px, double* Qx, const double* Pk,
                                  const double* Qk, double delta, double D, double R) const {
         return kernels.updateAndChooseWeighted(Px, Qx, Pk, Qk, delta, p.c, p.d, w, D, R, p.n);
     }
-    double magnitudeAt(const Problem& p, const double* Px, const double* Qx, double D, double R,
+    double magnitudeAt(const RatioProblem& p, const double* Px, const double* Qx, double D, double R,
                        std::int64_t k) const {
         return choiceMagnitude<true>(gradientAt(Px[k], Qx[k], p.c[k], p.d[k], D, R), w, k);
     }
@@ -133,7 +109,7 @@ bool setsWeight(double q) {
 // Q_jj cannot set it; so w_j^2 q lies in [1, 4). Built from the exponent
 // alone, so every w_j is an exact power of two; 1 when neither diagonal
 // entry can set it.
-void diagonalWeights(const Problem& p, double* w) {
+void diagonalWeights(const RatioProblem& p, double* w) {
     const std::int64_t n = p.n;
     for (std::int64_t j = 0; j < n; ++j) {
         const double Qjj = p.Q[j * (n + 1)];
@@ -149,6 +125,65 @@ void diagonalWeights(const Problem& p, double* w) {
     }
 }
 
+// Checkpoints come every `interval` iterations (and the tolerance is also
+// tested at t = 0): the Ritz step when accelerating, then the relative
+// residual against the tolerance.
+struct Checkpoints {
+    std::int64_t interval;
+    double tolerance;        // 0: never stops
+    RitzHistory* ritz;       // null without acceleration
+    std::int64_t accepted;   // Ritz steps taken
+};
+
+// Iterations between checkpoints: a sweep of n steps, each coordinate
+// chosen about once, and never fewer than 2.
+std::int64_t checkpointInterval(std::int64_t n) { return n > 2 ? n : 2; }
+
+// eta = max_j |gN_j - R gD_j| / (max_j |gN_j| + |R| max_j |gD_j|), with
+// gN = Px + c and gD = Qx + d from the running products: |dR/dx_j| times |D|,
+// relative to the two terms it is the difference of. 0 where every gN_j and
+// R gD_j vanish (n < 1 included); NaN when any term is NaN or R is infinite.
+double relativeResidual(const RatioProblem& p, const double* Px, const double* Qx, double R) {
+    double top = 0.0;
+    double gNmax = 0.0;
+    double gDmax = 0.0;
+    bool nan = false;
+    for (std::int64_t j = 0; j < p.n; ++j) {
+        const double gN = Px[j] + p.c[j];
+        const double gD = Qx[j] + p.d[j];
+        const double e = std::fabs(gN - R * gD);
+        nan = nan || std::isnan(e);
+        if (e > top) top = e;
+        if (std::fabs(gN) > gNmax) gNmax = std::fabs(gN);
+        if (std::fabs(gD) > gDmax) gDmax = std::fabs(gD);
+    }
+    if (nan) return std::numeric_limits<double>::quiet_NaN();
+    const double bottom = gNmax + std::fabs(R) * gDmax;
+    return bottom == 0.0 ? 0.0 : top / bottom;
+}
+
+bool meetsTolerance(const Checkpoints& cp, const RatioProblem& p, const double* Px, const double* Qx,
+                    double R) {
+    return cp.tolerance > 0.0 && relativeResidual(p, Px, Qx, R) <= cp.tolerance;
+}
+
+// The Ritz step at a checkpoint, with Px and Qx up to date. True when it
+// changed the state: the Ritz point was taken, or the scalars formed afresh.
+// N, D and the choice k then follow.
+template <class Choice>
+bool takeRitzStep(Checkpoints& cp, const Choice& choice, const RatioProblem& p, double* x, double* Px,
+                  double* Qx, Scalars& s, double& N, double& D, std::int64_t& k) {
+    if (cp.ritz == nullptr) return false;
+    const Scalars before = s;
+    const bool accepted = ritzStep(*cp.ritz, p, x, Px, Qx, s);
+    if (accepted) ++cp.accepted;
+    if (!accepted && sameScalars(s, before)) return false;
+    N = numeratorOf(s, p);
+    D = denominatorOf(s, p);
+    k = choice.choose(p, Px, Qx, D, N / D);
+    return true;
+}
+
 // Iterations from the start-up state, pipelined: step t moves x_k and
 // corrects the scalars; the pass that chooses step t + 1's coordinate first
 // applies step t's column k of P and Q to Px and Qx, in the same sweep:
@@ -156,21 +191,26 @@ void diagonalWeights(const Problem& p, double* w) {
 //   choose k_1 | step 1 | update k_1 + choose k_2 | step 2 | ... | step T
 //
 // After the last step its column update is still pending; it is applied only
-// when the gradient at the returned x is asked for (wantGradient). With
-// Trace, trace[t] receives R after t steps. The stationary test reads the
+// when the gradient at the returned x is asked for (wantGradient), and at a
+// checkpoint (cp, null for none). With Trace, trace[t] receives R after t
+// steps (after the Ritz step at a checkpoint). The stationary test reads the
 // columns only when x_k and the scalars came out unchanged; on a step that
 // moves x_k it costs one comparison.
 template <bool Trace, class Choice>
-Outcome iterate(const Choice& choice, const Problem& p, double* x, double* Px, double* Qx,
+Outcome iterate(const Choice& choice, const RatioProblem& p, double* x, double* Px, double* Qx,
                 Scalars& s, std::int64_t iterations, const RatioDescentOptions& options,
-                bool wantGradient, double* trace) {
+                Checkpoints* cp, bool wantGradient, double* trace) {
     const std::int64_t n = p.n;
     double N = numeratorOf(s, p);
     double D = denominatorOf(s, p);
     if (Trace) trace[0] = N / D;
     std::int64_t k = choice.choose(p, Px, Qx, D, N / D);
+    auto gradient = [&] { return wantGradient ? choice.magnitudeAt(p, Px, Qx, D, N / D, k) : 0.0; };
+    if (cp && meetsTolerance(*cp, p, Px, Qx, N / D)) return {0, ratioDescentStopTolerance, gradient()};
     const std::int64_t interval = pollInterval(n);
     std::int64_t untilPoll = interval;
+    // t never equals -1: no checkpoint.
+    std::int64_t nextCheckpoint = cp ? cp->interval : -1;
     for (std::int64_t t = 1;; ++t) {
         if (options.gradientTolerance > 0.0) {
             const double g = choice.magnitudeAt(p, Px, Qx, D, N / D, k);
@@ -199,11 +239,39 @@ Outcome iterate(const Choice& choice, const Problem& p, double* x, double* Px, d
         if (sameBits(x[k], xk) && sameScalars(s, before) && !std::isnan(delta) &&
             columnUpdateChangesNothing(Px, Pk, delta, n) &&
             columnUpdateChangesNothing(Qx, Qk, delta, n)) {
-            // The state is the one k was chosen in, so k is the next choice too.
+            // The state is the one k was chosen in, so k is the next choice
+            // too, and every iteration up to the next checkpoint repeats this
+            // one: the run goes there at once. If the checkpoint changes the
+            // state the descent goes on from there; otherwise it stops.
+            const std::int64_t first = t;
+            if (cp && cp->ritz && nextCheckpoint <= iterations) {
+                if (Trace)
+                    for (std::int64_t u = t + 1; u < nextCheckpoint; ++u) trace[u] = trace[t];
+                t = nextCheckpoint;
+                nextCheckpoint += cp->interval;
+                if (takeRitzStep(*cp, choice, p, x, Px, Qx, s, N, D, k)) {
+                    if (Trace) trace[t] = N / D;
+                    if (meetsTolerance(*cp, p, Px, Qx, N / D))
+                        return {t, ratioDescentStopTolerance, gradient()};
+                    if (t == iterations) return {t, ratioDescentStopIterations, gradient()};
+                    continue;
+                }
+            }
             if (Trace)
-                for (std::int64_t u = t + 1; u <= iterations; ++u) trace[u] = trace[t];
-            const double g = wantGradient ? choice.magnitudeAt(p, Px, Qx, D, N / D, k) : 0.0;
-            return {t, ratioDescentStopStationary, g};
+                for (std::int64_t u = first + 1; u <= iterations; ++u) trace[u] = trace[first];
+            return {first, ratioDescentStopStationary, gradient()};
+        }
+        // Column k of step t is applied with the next choice, or here at a
+        // checkpoint, which needs the products up to date.
+        bool pending = true;
+        if (t == nextCheckpoint) {
+            nextCheckpoint += cp->interval;
+            k = choice.updateAndChoose(p, Px, Qx, Pk, Qk, delta, D, N / D);
+            pending = false;
+            takeRitzStep(*cp, choice, p, x, Px, Qx, s, N, D, k);
+            if (Trace) trace[t] = N / D;
+            if (meetsTolerance(*cp, p, Px, Qx, N / D))
+                return {t, ratioDescentStopTolerance, gradient()};
         }
         const bool last = t == iterations;
         bool interrupted = false;
@@ -212,21 +280,18 @@ Outcome iterate(const Choice& choice, const Problem& p, double* x, double* Px, d
             interrupted = interruptPending(options);
         }
         if (last || interrupted) {
-            double g = 0.0;
-            if (wantGradient) {
+            if (wantGradient && pending)
                 k = choice.updateAndChoose(p, Px, Qx, Pk, Qk, delta, D, N / D);
-                g = choice.magnitudeAt(p, Px, Qx, D, N / D, k);
-            }
-            return {t, last ? ratioDescentStopIterations : ratioDescentStopInterrupted, g};
+            return {t, last ? ratioDescentStopIterations : ratioDescentStopInterrupted, gradient()};
         }
-        k = choice.updateAndChoose(p, Px, Qx, Pk, Qk, delta, D, N / D);
+        if (pending) k = choice.updateAndChoose(p, Px, Qx, Pk, Qk, delta, D, N / D);
     }
 }
 
 // The magnitude the next choice compares at the coordinate it takes, with the
 // column updates all applied.
 template <class Choice>
-double gradientOfChoice(const Choice& choice, const Problem& p, const double* Px,
+double gradientOfChoice(const Choice& choice, const RatioProblem& p, const double* Px,
                         const double* Qx, const Scalars& s) {
     const double D = denominatorOf(s, p);
     const double R = numeratorOf(s, p) / D;
@@ -235,33 +300,58 @@ double gradientOfChoice(const Choice& choice, const Problem& p, const double* Px
 
 // The solve from the start-up state, on the given choice.
 template <class Choice>
-Outcome solveFrom(const Choice& choice, const Problem& p, double* x, double* Px, double* Qx,
+Outcome solveFrom(const Choice& choice, const RatioProblem& p, double* x, double* Px, double* Qx,
                   Scalars& s, std::int64_t steps, const RatioDescentOptions& o,
-                  RatioDescentReport* report, double* trace) {
+                  Checkpoints* cp, RatioDescentReport* report, double* trace) {
     if (steps == 0) {
         Outcome out{0, ratioDescentStopIterations, 0.0};
         if (report) out.gradient = gradientOfChoice(choice, p, Px, Qx, s);
         return out;
     }
-    if (trace) return iterate<true>(choice, p, x, Px, Qx, s, steps, o, report != nullptr, trace);
-    return iterate<false>(choice, p, x, Px, Qx, s, steps, o, report != nullptr, nullptr);
+    if (trace)
+        return iterate<true>(choice, p, x, Px, Qx, s, steps, o, cp, report != nullptr, trace);
+    return iterate<false>(choice, p, x, Px, Qx, s, steps, o, cp, report != nullptr, nullptr);
 }
 
 // No coordinate to move, and dsymv rejects lda = 0: R stays alpha / beta,
-// formed as from empty sums, and the gradient is the empty one.
-Outcome emptySolve(const Problem& p, std::int64_t steps, const RatioDescentOptions& options,
+// formed as from empty sums, and the gradient and residual are the empty
+// ones, 0.
+Outcome emptySolve(const RatioProblem& p, std::int64_t steps, const RatioDescentOptions& options,
                    double* trace) {
     const double R = ratioOf(Scalars{0, 0, 0, 0}, p);
-    if (steps == 0 || options.gradientTolerance > 0.0) {
+    if (steps == 0 || options.tolerance > 0.0 || options.gradientTolerance > 0.0) {
         if (trace) trace[0] = R;
-        return {0, steps == 0 ? ratioDescentStopIterations : ratioDescentStopGradient, 0.0};
+        const RatioDescentStop stop = steps == 0                  ? ratioDescentStopIterations
+                                      : options.tolerance > 0.0 ? ratioDescentStopTolerance
+                                                                  : ratioDescentStopGradient;
+        return {0, stop, 0.0};
     }
     if (trace)
         for (std::int64_t t = 0; t <= steps; ++t) trace[t] = R;
     return {1, ratioDescentStopStationary, 0.0};
 }
 
+// Bytes of n doubles times `count`, or 0 when that does not fit a size_t.
+std::size_t bytesFor(std::int64_t n, std::int64_t count) {
+    const std::uint64_t limit = std::numeric_limits<std::size_t>::max() / sizeof(double);
+    if (static_cast<std::uint64_t>(n) > limit / static_cast<std::uint64_t>(count)) return 0;
+    return static_cast<std::size_t>(n) * static_cast<std::size_t>(count) * sizeof(double);
+}
+
 }  // namespace
+
+// The four sums of dotProduct(x, Px), dotProduct(x, c), dotProduct(x, Qx) and
+// dotProduct(d, x), each in its own accumulator, in one pass.
+Scalars scalarsOf(const RatioProblem& p, const double* x, const double* Px, const double* Qx) {
+    Scalars s{0.0, 0.0, 0.0, 0.0};
+    for (std::int64_t j = 0; j < p.n; ++j) {
+        s.xPx += x[j] * Px[j];
+        s.cx += x[j] * p.c[j];
+        s.xQx += x[j] * Qx[j];
+        s.dx += p.d[j] * x[j];
+    }
+    return s;
+}
 
 RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, const double* x0,
                                     const double* P, const double* c, double alpha,
@@ -271,44 +361,54 @@ RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, 
                                     RatioDescentReport* report) {
     const RatioDescentOptions defaults;
     const RatioDescentOptions& o = options ? *options : defaults;
-    const Problem p{P, c, alpha, Q, d, beta, n};
+    const RatioProblem p{P, c, alpha, Q, d, beta, n};
     const std::int64_t steps = iterations > 0 ? iterations : 0;
     if (n < 1) {
         const Outcome out = emptySolve(p, steps, o, trace);
-        if (report) *report = {out.iterations, out.stop, out.gradient, ratioOf(Scalars{0, 0, 0, 0}, p)};
+        if (report)
+            *report = {out.iterations, out.stop, out.gradient, ratioOf(Scalars{0, 0, 0, 0}, p),
+                       0.0, 0};
         return ratioDescentOk;
     }
     if (static_cast<std::uint64_t>(n) > static_cast<std::uint64_t>(std::numeric_limits<BlasInt>::max()))
         return ratioDescentTooLarge;
-    if (static_cast<std::uint64_t>(n) > std::numeric_limits<std::size_t>::max() / sizeof(double))
-        return ratioDescentOutOfMemory;
-    const std::size_t bytes = static_cast<std::size_t>(n) * sizeof(double);
     const bool scaled = o.scaling == ratioDescentScalingDiagonal;
+    const bool accelerated = o.acceleration == ratioDescentAccelerationRitz;
+    const std::size_t bytes = bytesFor(n, 1);
+    const std::size_t historyBytes = accelerated ? bytesFor(n, ritzHistoryDoubles(1)) : 0;
+    if (bytes == 0 || (accelerated && historyBytes == 0)) return ratioDescentOutOfMemory;
     double* Px = static_cast<double*>(std::malloc(bytes));
     double* Qx = static_cast<double*>(std::malloc(bytes));
     double* w = scaled ? static_cast<double*>(std::malloc(bytes)) : nullptr;
+    double* slots = accelerated ? static_cast<double*>(std::malloc(historyBytes)) : nullptr;
     RatioDescentStatus status = ratioDescentOutOfMemory;
-    if (Px && Qx && (w || !scaled)) {
+    if (Px && Qx && (w || !scaled) && (slots || !accelerated)) {
         std::memcpy(x, x0, bytes);
-        Scalars s;
         symMatVec(P, x, Px, n);
-        s.xPx = dotProduct(x, Px, n);
-        s.cx = dotProduct(x, c, n);
         symMatVec(Q, x, Qx, n);
-        s.xQx = dotProduct(x, Qx, n);
-        s.dx = dotProduct(d, x, n);
+        Scalars s = scalarsOf(p, x, Px, Qx);
+        RitzHistory history;
+        Checkpoints checkpoints{checkpointInterval(n), o.tolerance, nullptr, 0};
+        if (accelerated) {
+            startRitzHistory(history, slots, p, x, Px, Qx, s);
+            checkpoints.ritz = &history;
+        }
+        Checkpoints* cp = accelerated || o.tolerance > 0.0 ? &checkpoints : nullptr;
         Outcome out{0, ratioDescentStopIterations, 0.0};
         // The start-up products are the longest stretch without a poll.
         if (interruptPending(o)) {
             out.stop = ratioDescentStopInterrupted;
         } else if (scaled) {
             diagonalWeights(p, w);
-            out = solveFrom(WeightedChoice{kernels, w}, p, x, Px, Qx, s, steps, o, report, trace);
+            out = solveFrom(WeightedChoice{kernels, w}, p, x, Px, Qx, s, steps, o, cp, report,
+                            trace);
         } else {
-            out = solveFrom(PlainChoice{kernels}, p, x, Px, Qx, s, steps, o, report, trace);
+            out = solveFrom(PlainChoice{kernels}, p, x, Px, Qx, s, steps, o, cp, report, trace);
         }
         if (trace && out.iterations == 0) trace[0] = ratioOf(s, p);
-        if (report) *report = {out.iterations, out.stop, out.gradient, ratioOf(s, p)};
+        if (report)
+            *report = {out.iterations, out.stop, out.gradient, ratioOf(s, p),
+                       relativeResidual(p, Px, Qx, ratioOf(s, p)), checkpoints.accepted};
         // Exact zeros (+0.0 and -0.0; never NaN) become 1e-100.
         for (std::int64_t i = 0; i < n; ++i)
             if (x[i] == 0.0) x[i] = 1e-100;
@@ -317,6 +417,7 @@ RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, 
     std::free(Px);
     std::free(Qx);
     std::free(w);
+    std::free(slots);
     return status;
 }
 

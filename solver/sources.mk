@@ -5,9 +5,10 @@
 # solver/, public headers to include/.
 
 # Compiled on every platform.
-BRELVANE_SOURCES := ratio_descent.cpp ratio_step.cpp vector_kernels.cpp iteration_kernels.cpp
+BRELVANE_SOURCES := ratio_descent.cpp ratio_step.cpp ritz_step.cpp vector_kernels.cpp
+BRELVANE_SOURCES += iteration_kernels.cpp
 BRELVANE_HEADERS := blas_dsymv.h fused_pass.h iteration_kernels.h kernels_x86.h
-BRELVANE_HEADERS += ratio_step.h vector_kernels.h
+BRELVANE_HEADERS += ratio_step.h vector_kernels.h descent_state.h ritz_step.h
 BRELVANE_PUBLIC_HEADERS := brelvane/ratio_descent.h
 
 # Exact IEEE double arithmetic, for the solver and everything compiled with
