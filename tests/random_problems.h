@@ -3,6 +3,7 @@
 #define BRELVANE_RANDOM_PROBLEMS_H
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <random>
@@ -73,6 +74,27 @@ inline Problem generalProblem(std::mt19937_64& rng, std::int64_t minN, std::int6
     p.alpha = u(rng), p.beta = 1.0 + u(rng);
     p.iterations = static_cast<std::int64_t>(rng() % 200);
     return p;
+}
+
+// The power of two w with w^2 q in [1, 4), found by halving and doubling.
+inline double powerOfTwoFor(double q) {
+    double w = 1.0;
+    while (w * w * q >= 4.0) w /= 2.0;
+    while (w * w * q < 1.0) w *= 2.0;
+    return w;
+}
+
+// The weights of diagonal scaling, read plainly: from Q_jj, else |P_jj|,
+// whichever first is positive, finite and normal.
+inline std::vector<double> weightsOf(const Problem& p) {
+    std::vector<double> w(static_cast<std::size_t>(p.n), 1.0);
+    const auto usable = [](double q) { return std::isnormal(q) && q > 0.0; };
+    for (std::int64_t j = 0; j < p.n; ++j) {
+        const double Qjj = p.Q[j * (p.n + 1)], Pjj = std::fabs(p.P[j * (p.n + 1)]);
+        if (usable(Qjj)) w[j] = powerOfTwoFor(Qjj);
+        else if (usable(Pjj)) w[j] = powerOfTwoFor(Pjj);
+    }
+    return w;
 }
 
 #endif

@@ -20,26 +20,6 @@ using namespace brelvane;
 
 namespace {
 
-// The power of two w with w^2 q in [1, 4), found by halving and doubling.
-double powerOfTwoFor(double q) {
-    double w = 1.0;
-    while (w * w * q >= 4.0) w /= 2.0;
-    while (w * w * q < 1.0) w *= 2.0;
-    return w;
-}
-
-// The weights from Q_jj, else |P_jj|, whichever first is positive, finite and normal.
-std::vector<double> weightsOf(const Problem& p) {
-    std::vector<double> w(static_cast<std::size_t>(p.n), 1.0);
-    const auto usable = [](double q) { return std::isnormal(q) && q > 0.0; };
-    for (std::int64_t j = 0; j < p.n; ++j) {
-        const double Qjj = p.Q[j * (p.n + 1)], Pjj = std::fabs(p.P[j * (p.n + 1)]);
-        if (usable(Qjj)) w[j] = powerOfTwoFor(Qjj);
-        else if (usable(Pjj)) w[j] = powerOfTwoFor(Pjj);
-    }
-    return w;
-}
-
 // x = S y, S = diag(s): the problem in y.
 Problem rescaled(const Problem& p, const std::vector<double>& s) {
     Problem r = p;

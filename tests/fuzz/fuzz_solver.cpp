@@ -11,6 +11,8 @@
 #include "brelvane/ratio_descent.h"
 #include "fuzz_input.h"
 #include "ratio_step.h"
+#include "random_problems.h"
+#include "straightforward_accelerated.h"
 #include "straightforward_solver.h"
 #include "test_support.h"
 #include "vector_kernels.h"
@@ -111,6 +113,49 @@ void checkSolve(FuzzInput& in) {
         finding("the report's ratio is not the trace's last");
 }
 
+// With checkpoints: Ritz steps and the relative tolerance, with or without
+// diagonal scaling, against the plain evaluation, bit for bit; a Rayleigh
+// quotient now and then, whose Ritz point is scaled rather than bordered.
+void checkAccelerated(FuzzInput& in) {
+    Problem p;
+    p.n = 1 + in.below(10);
+    const std::size_t m = static_cast<std::size_t>(p.n);
+    const std::uint8_t flags = in.byte();
+    const std::int64_t iterations = 1 + in.byte() * (p.n + 1) / 16;
+    p.x0 = values(in, m), p.c = values(in, m), p.d = values(in, m);
+    p.P = values(in, m * m), p.Q = values(in, m * m);
+    for (std::size_t j = 0; j < m; ++j)
+        for (std::size_t i = j + 1; i < m; ++i) p.P[j + i * m] = p.P[i + j * m], p.Q[j + i * m] = p.Q[i + j * m];
+    p.alpha = in.value(), p.beta = in.value();
+    if (flags & 1) {
+        std::fill(p.c.begin(), p.c.end(), 0.0), std::fill(p.d.begin(), p.d.end(), 0.0);
+        p.alpha = p.beta = 0.0;
+    }
+    RatioDescentOptions options;
+    options.acceleration = flags & 2 ? ratioDescentAccelerationNone : ratioDescentAccelerationRitz;
+    options.scaling = flags & 4 ? ratioDescentScalingDiagonal : ratioDescentScalingNone;
+    options.tolerance = flags & 8 ? std::fabs(in.value()) : 0.0;
+    if (!std::isfinite(options.tolerance)) options.tolerance = 0.0;
+    std::vector<double> x(m), trace(static_cast<std::size_t>(iterations) + 1);
+    RatioDescentReport report;
+    if (ratioDescentWithOptions(x.data(), trace.data(), p.x0.data(), p.P.data(), p.c.data(), p.alpha,
+                                p.Q.data(), p.d.data(), p.beta, p.n, iterations, options,
+                                &report) != ratioDescentOk)
+        finding("a small problem was refused with checkpoints");
+    PlainAcceleratedDescent plain(
+        p, options, options.scaling == ratioDescentScalingDiagonal ? weightsOf(p) : std::vector<double>{});
+    const PlainRun want = plain.run(iterations, blasProduct);
+    if (report.stop != want.stop || report.iterations != want.iterations ||
+        report.accelerations != want.accelerations)
+        finding("with checkpoints, the stop differs from the plain evaluation");
+    trace.resize(want.ratios.size());
+    if (!same(x, want.x) || !same(trace, want.ratios))
+        finding("with checkpoints, x or r differs from the plain evaluation");
+    if (!sameDouble(report.gradient, want.gradient) || !sameDouble(report.residual, want.residual) ||
+        !sameDouble(report.ratio, want.ratios.back()))
+        finding("with checkpoints, the report differs from the plain evaluation");
+}
+
 void checkStep(FuzzInput& in) {
     const double a0 = in.value(), a1 = in.value(), a2 = in.value();
     const double b0 = in.value(), b1 = in.value(), b2 = in.value();
@@ -134,5 +179,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkStep(in);
     checkArgmax(in);
     checkSolve(in);
+    checkAccelerated(in);
     return 0;
 }

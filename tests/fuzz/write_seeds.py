@@ -104,6 +104,7 @@ def gateway_seeds():
 
 
 def solver_seeds():
+    import random
     step = bytes([dyadic(2), dyadic(1), dyadic(0), dyadic(1), dyadic(0), dyadic(1)])
     for n, iterations, sym in [(1, 5, 0), (2, 20, 0), (7, 60, 1), (17, 100, 0), (0, 10, 0)]:
         import random
@@ -112,6 +113,14 @@ def solver_seeds():
         data = step + bytes([5]) + vals(5)
         data += bytes([n, iterations * 2 % 256, sym]) + vals(3 * n + 2 * n * n) + vals(2)
         write("solver", f"solve_n{n}", data)
+    # A solve of n = 2, then one with checkpoints: n = 6 (below(10) = 5), flags
+    # 0 (Ritz steps, linear terms), 200 * 7 / 16 + 1 iterations.
+    rng = random.Random(66)
+    vals = lambda k: b"".join(bytes([dyadic(rng.randint(-8, 8) / 2)]) for _ in range(k))
+    data = step + bytes([5]) + vals(5) + bytes([2, 40, 0]) + vals(3 * 2 + 2 * 4) + vals(2)
+    data += bytes([dyadic(0)])  # the gradient tolerance of the solve above
+    data += bytes([5, 0, 200]) + vals(3 * 6 + 2 * 36) + vals(2)
+    write("solver", "accelerated_n6", data)
     specials = bytes([NAN, 0, INF, NEG_INF, 1, HUGE])
     write("solver", "step_nonfinite", specials + bytes([3, NAN, INF, 2]) + bytes([2, 6, 0]) +
           bytes([dyadic(1), NAN, 0, 0, 1, 1, INF, 0, 2, 2, 0, 0, 1, 1, 0, 0, 3]))

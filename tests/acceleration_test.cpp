@@ -1,0 +1,181 @@
+// The solve with checkpoints (Rayleigh-Ritz steps, the relative residual tolerance) against
+// a plain second evaluation, and the small Ritz problem against LAPACK.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "brelvane/ratio_descent.h"
+#include "generalised_eigenvalue.h"
+#include "kernel_variant_test.h"
+#include "random_problems.h"
+#include "ritz_step.h"
+#include "straightforward_accelerated.h"
+#include "test_support.h"
+
+using namespace brelvane;
+
+namespace {
+
+class Acceleration : public KernelVariantTest {};
+
+// Random problems, each solved with a random mix of the options: Ritz
+// steps, the relative tolerance (taken from a shorter run so that some
+// solves stop for it), the gradient tolerance, diagonal scaling; Rayleigh
+// quotients (which become exactly stationary) and ratios with linear terms,
+// dyadic ones with NaN, infinities, -0.0 and D = 0 among them.
+TEST_P(Acceleration, SolveIsThePlainEvaluationBitForBit) {
+    std::mt19937_64 rng(testSeed("SolveIsThePlainEvaluationBitForBit", 1515));
+    int stops[5] = {0, 0, 0, 0, 0};
+    std::int64_t accelerations = 0;
+    for (int i = 0; i < 400; ++i) {
+        Problem p = i % 3 == 2 ? dyadicProblem(rng, 7) : generalProblem(rng, 1, 24);
+        if (i % 4 == 0) {  // a Rayleigh quotient
+            std::fill(p.c.begin(), p.c.end(), 0.0), std::fill(p.d.begin(), p.d.end(), 0.0);
+            p.alpha = p.beta = 0.0;
+        }
+        const std::int64_t iterations = 1 + static_cast<std::int64_t>(rng() % 60) * (p.n + 2);
+        RatioDescentOptions options;
+        options.acceleration = rng() % 4 ? ratioDescentAccelerationRitz : ratioDescentAccelerationNone;
+        options.scaling = rng() % 3 ? ratioDescentScalingNone : ratioDescentScalingDiagonal;
+        if (rng() % 2) {
+            const Solve shorter = solve(*kernels, p, iterations / 2, options);
+            options.tolerance = std::isfinite(shorter.report.residual) ? shorter.report.residual : 0.5;
+        }
+        if (rng() % 5 == 0) options.gradientTolerance = 1e-9;
+        const Solve got = solve(*kernels, p, iterations, options);
+        ASSERT_EQ(got.status, ratioDescentOk);
+        PlainAcceleratedDescent plain(
+            p, options, options.scaling == ratioDescentScalingDiagonal ? weightsOf(p) : std::vector<double>{});
+        const PlainRun want = plain.run(iterations, blasProduct);
+        const std::string what = "problem " + std::to_string(i) + ", n = " + std::to_string(p.n);
+        ASSERT_EQ(got.report.stop, want.stop) << what;
+        ASSERT_EQ(got.report.iterations, want.iterations) << what;
+        ASSERT_EQ(got.report.accelerations, want.accelerations) << what;
+        for (std::size_t j = 0; j < want.x.size(); ++j)
+            ASSERT_TRUE(sameDouble(got.x[j], want.x[j]))
+                << what << ": x[" << j << "] = " << describe(got.x[j]) << ", want " << describe(want.x[j]);
+        const bool cut = want.stop == ratioDescentStopGradient || want.stop == ratioDescentStopTolerance;
+        const std::size_t entries = static_cast<std::size_t>(cut ? want.iterations : iterations) + 1;
+        ASSERT_EQ(want.ratios.size(), entries) << what;
+        expectTraceAndReport(got, want.ratios, want.gradient, entries, what);
+        ASSERT_TRUE(sameDouble(got.report.residual, want.residual))
+            << what << ": residual " << describe(got.report.residual) << ", want " << describe(want.residual);
+        if (want.stop == ratioDescentStopTolerance) ASSERT_LE(want.residual, options.tolerance) << what;
+        ++stops[want.stop];
+        accelerations += want.accelerations;
+    }
+    EXPECT_GE(stops[ratioDescentStopTolerance], 40);
+    EXPECT_GE(stops[ratioDescentStopStationary], 20);
+    EXPECT_GE(stops[ratioDescentStopIterations], 40);
+    EXPECT_GE(accelerations, 400) << "too few Ritz steps were taken to test them";
+}
+
+BRELVANE_TEST_EVERY_KERNEL_VARIANT(Acceleration);
+
+// The dense step: the lowest eigenvalue of a small definite pencil, against
+// LAPACK, on random A and B = G'G; with a vector repeated (B singular) the
+// copy is dropped and the value is that of the span; vectors with B_ii <= 0
+// take no part.
+TEST(RitzStep, LowestRitzVectorIsTheLowestEigenpairOfThePencil) {
+    std::mt19937_64 rng(testSeed("LowestRitzVectorIsTheLowestEigenpairOfThePencil", 88));
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    for (int trial = 0; trial < 200; ++trial) {
+        const int m = 1 + trial % ritzBasisSize;
+        const int rank = trial % 3 == 0 && m > 1 ? m - 1 : m;  // the last vector repeats the first
+        std::vector<double> G(static_cast<std::size_t>(m * m)), H(G.size());
+        for (int j = 0; j < m; ++j)
+            for (int i = 0; i < m; ++i)
+                G[i + j * m] = u(rng) + (i == j ? 2.0 : 0.0), H[i + j * m] = u(rng);
+        if (rank < m)
+            for (int i = 0; i < m; ++i) G[i + (m - 1) * m] = G[i], H[i + (m - 1) * m] = H[i];
+        // B = G'G, A = H'(diag) H style symmetric: A = (H + H')/2 seen through G.
+        std::vector<double> A(G.size()), B(G.size());
+        for (int j = 0; j < m; ++j)
+            for (int i = 0; i < m; ++i) {
+                double a = 0, b = 0;
+                for (int k = 0; k < m; ++k) {
+                    b += G[k + i * m] * G[k + j * m];
+                    a += G[k + i * m] * (H[k + j * m] + H[j + k * m]) * 0.5 +
+                         (H[k + i * m] + H[i + k * m]) * 0.5 * G[k + j * m];
+                }
+                A[i + j * m] = a, B[i + j * m] = b;
+            }
+        for (int j = 0; j < m; ++j)
+            for (int i = 0; i < j; ++i) A[i + j * m] = A[j + i * m], B[i + j * m] = B[j + i * m];
+        std::vector<double> v(static_cast<std::size_t>(m));
+        double value = 0;
+        ASSERT_TRUE(lowestRitzVector(m, A.data(), B.data(), v.data(), &value)) << trial;
+        // The same pencil on the independent vectors alone.
+        std::vector<double> Ar(static_cast<std::size_t>(rank * rank)), Br(Ar.size());
+        for (int j = 0; j < rank; ++j)
+            for (int i = 0; i < rank; ++i) Ar[i + j * rank] = A[i + j * m], Br[i + j * rank] = B[i + j * m];
+        const double lambda = smallestGeneralisedEigenvalue(Ar, Br, rank);
+        double vAv = 0, vBv = 0;
+        for (int j = 0; j < m; ++j)
+            for (int i = 0; i < m; ++i) vAv += v[i] * A[i + j * m] * v[j], vBv += v[i] * B[i + j * m] * v[j];
+        const double scale = 1e-12 * (1.0 + std::fabs(lambda));
+        EXPECT_NEAR(value, lambda, scale) << trial;
+        EXPECT_NEAR(vAv / vBv, lambda, scale) << trial;
+        EXPECT_NEAR(vBv, 1.0, 1e-12) << trial;
+        if (rank < m) EXPECT_EQ(v[m - 1], 0.0) << trial << ": the repeated vector was not dropped";
+    }
+    // B_00 <= 0: vector 0 takes no part; B all non-positive: no step.
+    const double A[] = {-5, 0, 0, 1}, B[] = {-1, 0, 0, 2};
+    double v[2], value;
+    ASSERT_TRUE(lowestRitzVector(2, A, B, v, &value));
+    EXPECT_EQ(v[0], 0.0);
+    EXPECT_DOUBLE_EQ(value, 0.5);
+    const double none[] = {0, 0, 0, -1};
+    EXPECT_FALSE(lowestRitzVector(2, A, none, v, &value));
+    const double nan[] = {1, NAN, NAN, 1};
+    EXPECT_FALSE(lowestRitzVector(2, A, nan, v, &value));
+}
+
+// The checkpoint rule and the tolerance: a solve stops at the first
+// checkpoint whose residual is within it (before the first iteration too);
+// doubling N doubles everything the solve computes from it, exactly, and
+// leaves the relative residual as it is.
+TEST(Acceleration, ToleranceStopsAtTheFirstCheckpointWithinIt) {
+    std::mt19937_64 rng(testSeed("ToleranceStopsAtTheFirstCheckpointWithinIt", 4));
+    for (int i = 0; i < 20; ++i) {
+        Problem p = generalProblem(rng, 3, 30);
+        RatioDescentOptions options;
+        options.tolerance = 1e-6;
+        options.acceleration = ratioDescentAccelerationRitz;
+        const std::int64_t L = std::max<std::int64_t>(p.n, 2);
+        const Solve r = solve(fastestIterationKernels(), p, 1000000, options);
+        ASSERT_EQ(r.report.stop, ratioDescentStopTolerance) << i;
+        ASSERT_EQ(r.report.iterations % L, 0) << i;
+        ASSERT_LE(r.report.residual, 1e-6);
+        if (r.report.iterations > 0) {
+            // The solve cut at the checkpoint before is the same run to there.
+            options.tolerance = 0.0;
+            const Solve before =
+                solve(fastestIterationKernels(), p, r.report.iterations - L, options);
+            EXPECT_GT(before.report.residual, 1e-6) << i;
+        }
+        Problem twice = p;
+        for (double& v : twice.P) v *= 2;
+        for (double& v : twice.c) v *= 2;
+        twice.alpha *= 2;
+        const Solve doubled = solve(fastestIterationKernels(), twice, r.report.iterations, options);
+        EXPECT_TRUE(sameDouble(doubled.report.residual, r.report.residual)) << i;
+    }
+    RatioDescentReport report;
+    RatioDescentOptions options;
+    options.tolerance = 1e-3;
+    std::vector<double> trace(3, -7.0);
+    ASSERT_EQ(ratioDescentWithOptions(nullptr, trace.data(), nullptr, nullptr, nullptr, 3.0, nullptr,
+                                      nullptr, 4.0, 0, 2, options, &report),
+              ratioDescentOk);
+    EXPECT_EQ(report.stop, ratioDescentStopTolerance);
+    EXPECT_EQ(report.iterations, 0);
+    EXPECT_EQ(report.residual, 0.0);
+}
+
+}  // namespace
