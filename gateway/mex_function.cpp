@@ -171,7 +171,8 @@ bool readText(const mxArray* a, char* text) {
 
 bool isString(const mxArray* a) { return std::strcmp(mxGetClassName(a), "string") == 0; }
 
-constexpr const char* optionNames = "'GradientTolerance' or 'Scaling'";
+constexpr const char* optionNames =
+    "'GradientTolerance', 'Tolerance', 'Scaling' or 'Acceleration'";
 
 // The option name at argument `position` (1-based) into name[nameCapacity]. A
 // MATLAB string scalar is refused with the fix spelled out, since the char
@@ -192,11 +193,6 @@ void readOptionName(const mxArray* a, int position, char* name) {
              position, optionNames);
 }
 
-struct GatewayOptions {
-    double gradientTolerance = 0.0;
-    RatioDescentScaling scaling = ratioDescentScalingNone;
-};
-
 // A real, finite, non-negative scalar of any numeric class.
 double requireTolerance(const mxArray* a, const char* option) {
     if (!mxIsNumeric(a) || mxIsComplex(a) || mxGetNumberOfElements(a) != 1)
@@ -213,40 +209,54 @@ double requireTolerance(const mxArray* a, const char* option) {
     return v;
 }
 
-// 'none' or 'diagonal', ignoring case.
-RatioDescentScaling requireScaling(const mxArray* a) {
+// One of two words, ignoring case: false for `first`, true for `second`.
+bool requireEither(const mxArray* a, const char* option, const char* first, const char* second) {
     char value[nameCapacity];
     if (readText(a, value)) {
-        if (equalsIgnoringCase(value, "none")) return ratioDescentScalingNone;
-        if (equalsIgnoringCase(value, "diagonal")) return ratioDescentScalingDiagonal;
-        fail("Brelvane:badOption",
-             "The value of option 'Scaling' must be 'none' or 'diagonal', but is '%s'.", value);
+        if (equalsIgnoringCase(value, first)) return false;
+        if (equalsIgnoringCase(value, second)) return true;
+        fail("Brelvane:badOption", "The value of option '%s' must be '%s' or '%s', but is '%s'.",
+             option, first, second, value);
     }
     fail("Brelvane:badOption",
-         "The value of option 'Scaling' must be 'none' or 'diagonal' (a char vector in single "
-         "quotes), but is %s of class %s.",
+         "The value of option '%s' must be '%s' or '%s' (a char vector in single quotes), but "
+         "is %s of class %s.",
+         option, first, second,
          mxIsChar(a) ? "a char array that is not one row of either" : "an array",
          mxGetClassName(a));
 }
 
-// Name-value pairs after the nine inputs. Names are matched ignoring case; a
-// later pair overrides an earlier one.
-GatewayOptions readOptions(int nrhs, const mxArray* prhs[]) {
-    GatewayOptions options;
+// Name-value pairs after the nine inputs, into the solver's options. Names
+// are matched ignoring case; a later pair overrides an earlier one.
+RatioDescentOptions readOptions(int nrhs, const mxArray* prhs[]) {
+    static const char* const names[] = {"GradientTolerance", "Tolerance", "Scaling",
+                                        "Acceleration"};
+    RatioDescentOptions options;
     for (int i = inputCount; i < nrhs; i += 2) {
         char name[nameCapacity];
         readOptionName(prhs[i], i + 1, name);
-        const bool tolerance = equalsIgnoringCase(name, "GradientTolerance");
-        if (!tolerance && !equalsIgnoringCase(name, "Scaling"))
+        int which = 0;
+        while (which < 4 && !equalsIgnoringCase(name, names[which])) ++which;
+        if (which == 4)
             fail("Brelvane:unknownOption", "Unknown option '%s' (argument %d): expected %s.",
                  name, i + 1, optionNames);
         if (i + 1 >= nrhs)
             fail("Brelvane:badOption", "Option '%s' (argument %d) has no value after it.", name,
                  i + 1);
-        if (tolerance)
-            options.gradientTolerance = requireTolerance(prhs[i + 1], "GradientTolerance");
-        else
-            options.scaling = requireScaling(prhs[i + 1]);
+        const mxArray* value = prhs[i + 1];
+        switch (which) {
+            case 0: options.gradientTolerance = requireTolerance(value, names[0]); break;
+            case 1: options.tolerance = requireTolerance(value, names[1]); break;
+            case 2:
+                options.scaling = requireEither(value, names[2], "none", "diagonal")
+                                      ? ratioDescentScalingDiagonal
+                                      : ratioDescentScalingNone;
+                break;
+            default:
+                options.acceleration = requireEither(value, names[3], "none", "ritz")
+                                           ? ratioDescentAccelerationRitz
+                                           : ratioDescentAccelerationNone;
+        }
     }
     return options;
 }
@@ -360,21 +370,26 @@ const char* stopName(RatioDescentStop stop) {
     switch (stop) {
         case ratioDescentStopGradient: return "gradient";
         case ratioDescentStopStationary: return "stationary";
+        case ratioDescentStopTolerance: return "tolerance";
         default: return "iterations";
     }
 }
 
 // info = struct('iterations', ..., 'stop', ..., 'gradient', ..., 'ratio', ...,
-// 'scaling', ...).
+// 'scaling', ..., 'residual', ..., 'accelerations', ...).
 mxArray* reportStruct(const RatioDescentReport& report, RatioDescentScaling scaling) {
-    const char* fields[] = {"iterations", "stop", "gradient", "ratio", "scaling"};
-    mxArray* info = mxCreateStructMatrix(1, 1, 5, fields);
+    const char* fields[] = {"iterations", "stop",     "gradient",     "ratio",
+                            "scaling",    "residual", "accelerations"};
+    mxArray* info = mxCreateStructMatrix(1, 1, 7, fields);
     mxSetFieldByNumber(info, 0, 0, mxCreateDoubleScalar(static_cast<double>(report.iterations)));
     mxSetFieldByNumber(info, 0, 1, mxCreateString(stopName(report.stop)));
     mxSetFieldByNumber(info, 0, 2, mxCreateDoubleScalar(report.gradient));
     mxSetFieldByNumber(info, 0, 3, mxCreateDoubleScalar(report.ratio));
     mxSetFieldByNumber(info, 0, 4,
                        mxCreateString(scaling == ratioDescentScalingDiagonal ? "diagonal" : "none"));
+    mxSetFieldByNumber(info, 0, 5, mxCreateDoubleScalar(report.residual));
+    mxSetFieldByNumber(info, 0, 6,
+                       mxCreateDoubleScalar(static_cast<double>(report.accelerations)));
     return info;
 }
 
@@ -397,7 +412,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const double* Q = requireRealDoubleArray(prhs[4], "Q", nn, "n*n", n);
     const double* d = requireRealDoubleArray(prhs[5], "d", static_cast<std::uint64_t>(n), "n");
     const double beta = requireRealScalar(prhs[6], "beta");
-    const GatewayOptions given = readOptions(nrhs, prhs);
+    RatioDescentOptions options = readOptions(nrhs, prhs);
 
     // r holds R(x0) and the ratio after each iteration; its length must fit
     // a 32-bit dimension, as n does.
@@ -409,9 +424,6 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
              static_cast<long long>(iterations));
 
     HostInterrupt host = findHostInterrupt();
-    RatioDescentOptions options;
-    options.gradientTolerance = given.gradientTolerance;
-    options.scaling = given.scaling;
     if (host.octaveState != nullptr || host.isPending != nullptr) {
         options.interruptPending = hostInterruptPending;
         options.interruptContext = &host;
@@ -435,8 +447,9 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
              static_cast<long long>(report.iterations), static_cast<long long>(iterations));
     }
     requireSolved(status, n);
-    // After a gradient stop r ends at the returned point.
-    if (trace != nullptr && report.stop == ratioDescentStopGradient)
+    // After a gradient or tolerance stop r ends at the returned point.
+    if (trace != nullptr &&
+        (report.stop == ratioDescentStopGradient || report.stop == ratioDescentStopTolerance))
         mxSetM(plhs[1], static_cast<mwSize>(report.iterations + 1));
-    if (nlhs >= 3) plhs[2] = reportStruct(report, given.scaling);
+    if (nlhs >= 3) plhs[2] = reportStruct(report, options.scaling);
 }

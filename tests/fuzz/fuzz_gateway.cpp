@@ -142,9 +142,11 @@ mxArray_tag* mixedCase(FuzzInput& in, const char* text) {
 // gateway must refuse.
 mxArray_tag* decodeOptionName(FuzzInput& in) {
     const std::uint8_t kind = in.byte();
-    if (kind < 100) return mixedCase(in, "GradientTolerance");
-    if (kind < 160) return mixedCase(in, "Scaling");
-    if (kind < 176) return standin::newText("Tolerance");
+    if (kind < 90) return mixedCase(in, "GradientTolerance");
+    if (kind < 140) return mixedCase(in, "Scaling");
+    if (kind < 160) return mixedCase(in, "Tolerance");
+    if (kind < 176) return mixedCase(in, "Acceleration");
+    if (kind < 184) return standin::newText("Tolerence");
     if (kind < 192) return standin::newText("");
     if (kind < 208) {
         mxArray_tag* s = standin::newText("GradientTolerance");
@@ -173,6 +175,12 @@ mxArray_tag* decodeOptionValue(FuzzInput& in, const mxArray_tag* name) {
         if (kind < 192) return mixedCase(in, "none");
         if (kind < 224) return standin::newText("full");
     }
+    if (lowerText(name) == "acceleration") {
+        const std::uint8_t kind = in.byte();
+        if (kind < 128) return mixedCase(in, "ritz");
+        if (kind < 192) return mixedCase(in, "none");
+        if (kind < 224) return standin::newText("fast");
+    }
     return decodeArgument(in, 10, 1);
 }
 
@@ -193,11 +201,16 @@ void checkAccepted(const std::vector<mxArray_tag*>& args, int nrhs, int nlhs,
     for (int i = 9; i < nrhs; i += 2) {
         const std::string name = lowerText(args[static_cast<std::size_t>(i)]);
         const mxArray_tag* v = args[static_cast<std::size_t>(i) + 1];
-        if (name == "gradienttolerance") {
+        if (name == "gradienttolerance" || name == "tolerance") {
             if (v->m * v->n != 1 || v->isComplex || classIs(v->className, "logical") ||
                 classIs(v->className, "char") || !(v->pr[0] >= 0.0 && std::isfinite(v->pr[0])))
                 finding("accepted a tolerance that is not a real finite non-negative scalar");
-            options.gradientTolerance = v->pr[0];
+            (name == "tolerance" ? options.tolerance : options.gradientTolerance) = v->pr[0];
+        } else if (name == "acceleration") {
+            const std::string value = lowerText(v);
+            if (value != "none" && value != "ritz") finding("accepted an unknown acceleration");
+            options.acceleration = value == "ritz" ? ratioDescentAccelerationRitz
+                                                   : ratioDescentAccelerationNone;
         } else if (name == "scaling") {
             const std::string value = lowerText(v);
             if (value != "none" && value != "diagonal") finding("accepted an unknown scaling");
@@ -229,17 +242,18 @@ void checkAccepted(const std::vector<mxArray_tag*>& args, int nrhs, int nlhs,
         finding("the gateway returned where the solver fails");
     if (!sameColumn(plhs[0], x)) finding("x differs from the solver's");
     if (nlhs >= 2) {
-        if (report.stop == ratioDescentStopGradient)
+        if (report.stop == ratioDescentStopGradient || report.stop == ratioDescentStopTolerance)
             trace.resize(static_cast<std::size_t>(report.iterations) + 1);
         if (!sameColumn(plhs[1], trace)) finding("r differs from the solver's trace");
     }
     if (nlhs >= 3) {
         const mxArray_tag* info = plhs[2];
-        if (info == nullptr || !classIs(info->className, "struct") || info->fieldCount != 5)
-            finding("info is not a struct of five fields");
+        if (info == nullptr || !classIs(info->className, "struct") || info->fieldCount != 7)
+            finding("info is not a struct of seven fields");
         const std::vector<double> values[] = {
-            {static_cast<double>(report.iterations)}, {}, {report.gradient}, {report.ratio}};
-        for (int f : {0, 2, 3})
+            {static_cast<double>(report.iterations)}, {}, {report.gradient}, {report.ratio}, {},
+            {report.residual}, {static_cast<double>(report.accelerations)}};
+        for (int f : {0, 2, 3, 5, 6})
             if (!sameColumn(info->fields[f], values[f])) finding("an info field differs from the report");
         if (lowerText(info->fields[4]) !=
             (options.scaling == ratioDescentScalingDiagonal ? "diagonal" : "none"))

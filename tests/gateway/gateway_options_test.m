@@ -10,7 +10,7 @@ function gateway_options_test ()
   T = 5000;
 
   [x, r, info] = Brelvane (x0, P, c, 0.5, Q, d, 2, n, T);
-  assert (fieldnames (info), {"iterations"; "stop"; "gradient"; "ratio"; "scaling"});
+  assert (fieldnames (info), {"iterations"; "stop"; "gradient"; "ratio"; "scaling"; "residual"; "accelerations"});
   assert (info.scaling, "none");
   assert (info.stop, "iterations");
   assert (info.iterations, T);
@@ -54,21 +54,25 @@ function gateway_options_test ()
   % Bad options, each before anything is computed.
   good = {[1;2], eye(2), [0;0], 1, zeros(2), [0;0], 1, 2, 3};
   assert_brelvane_error ("Brelvane:nargout", 4, good);
-  assert_brelvane_error ("Brelvane:unknownOption", 1, [good, {"Tolerance", 1}]);
+  assert_brelvane_error ("Brelvane:unknownOption", 1, [good, {"RelativeTolerance", 1}]);
   assert_brelvane_error ("Brelvane:unknownOption", 1, [good, {1, 1}]);
   assert_brelvane_error ("Brelvane:unknownOption", 1, [good, {{"GradientTolerance"}, 1}]);
   assert_brelvane_error ("Brelvane:unknownOption", 1, [good, {["Gradient"; "Toleranc"], 1}]);
   assert_brelvane_error ("Brelvane:badOption", 1, [good, {"GradientTolerance"}]);
   for bad = {-1, NaN, Inf, 1i, [1 2], [], "1", true, {1}}
     assert_brelvane_error ("Brelvane:badOption", 1, [good, {"GradientTolerance", bad{1}}]);
+    assert_brelvane_error ("Brelvane:badOption", 1, [good, {"Tolerance", bad{1}}]);
+  end
+  for bad = {"fast", "", 1, {"ritz"}, ["ritz"; "none"]}
+    assert_brelvane_error ("Brelvane:badOption", 1, [good, {"Acceleration", bad{1}}]);
   end
   % Octave puts the function's name in front of the message once.
   message = "";
   try
-    Brelvane (good{:}, "Tolerance", 1);
+    Brelvane (good{:}, "Tolerence", 1);
   catch err
     message = err.message;
   end
-  assert (message, "Brelvane: Unknown option 'Tolerance' (argument 10): expected 'GradientTolerance' or 'Scaling'.");
+  assert (message, "Brelvane: Unknown option 'Tolerence' (argument 10): expected 'GradientTolerance', 'Tolerance', 'Scaling' or 'Acceleration'.");
   disp ("gateway options: all assertions passed");
 end

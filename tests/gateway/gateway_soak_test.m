@@ -26,7 +26,7 @@ bad = {
   "Brelvane:notFinite",  1, with(8, NaN)
   "Brelvane:outOfRange", 1, with(8, 2^31)
   "Brelvane:outOfRange", 2, with(9, 2^31)
-  "Brelvane:unknownOption", 1, [good, {"Tolerance", 1}]
+  "Brelvane:unknownOption", 1, [good, {"Tolerence", 1}]
   "Brelvane:badOption",  3, [good, {"GradientTolerance", -1}]
 };
 
@@ -40,8 +40,8 @@ function failures = soak (good, bad, want, calls, bad_calls)
     if (mod (i, 2))
       x = Brelvane (good{:});
     else
-      % Every output, with a tolerance that never stops: info is a struct of
-      % four fields, whose values must not leak either.
+      % Every output, with a tolerance that never stops: info is a struct,
+      % whose values must not leak either.
       [x, r, info] = Brelvane (good{:}, "GradientTolerance", 0);
     end
     if (! isequal (x, want))

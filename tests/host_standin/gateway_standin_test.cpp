@@ -162,8 +162,8 @@ TEST(GatewayOnStandinHost, EachBadArgumentRaisesItsIdentifierAndTheHostReclaimsE
              a.a.back()->className = "string";
              a.a.push_back(scalar(1));
          }},
-        {"Brelvane:unknownOption", "'Tolerance'", 1, 11,
-         [](Arguments& a) { a.a.push_back(standin::newText("Tolerance")), a.a.push_back(scalar(1)); }},
+        {"Brelvane:unknownOption", "'Tolerence'", 1, 11,
+         [](Arguments& a) { a.a.push_back(standin::newText("Tolerence")), a.a.push_back(scalar(1)); }},
         {"Brelvane:unknownOption", "not an option name", 1, 11,
          [](Arguments& a) {
              a.a.push_back(standin::newText("GradientToleranceGradientTolerance"));
@@ -198,6 +198,10 @@ TEST(GatewayOnStandinHost, EachBadArgumentRaisesItsIdentifierAndTheHostReclaimsE
          [](Arguments& a) { a.a.push_back(standin::newText("Scaling")), a.a.push_back(standin::newText("full")); }},
         {"Brelvane:badOption", "'none' or 'diagonal'", 1, 11,
          [](Arguments& a) { a.a.push_back(standin::newText("scaling")), a.a.push_back(scalar(1)); }},
+        {"Brelvane:badOption", "'none' or 'ritz', but is 'fast'", 1, 11,
+         [](Arguments& a) { a.a.push_back(standin::newText("Acceleration")), a.a.push_back(standin::newText("fast")); }},
+        {"Brelvane:badOption", "'Tolerance' must be a real, finite, non-negative scalar, but is -1", 1, 11,
+         [](Arguments& a) { a.a.push_back(standin::newText("tolerance")), a.a.push_back(scalar(-1)); }},
         {"Brelvane:badOption", "2 elements", 1, 11,
          [&](Arguments& a) { a.a.push_back(standin::newText("GradientTolerance")), a.a.push_back(array(two, 2, 1)); }},
         // A good pair first does not let a bad one after it through.
@@ -305,11 +309,12 @@ std::string textOf(const mxArray_tag* a) {
 }  // namespace
 
 TEST(GatewayOnStandinHost, ToleranceAndInfoAgreeWithTheSolverBitForBit) {
-    // The tolerance is the gradient half way through an unlimited run, so that
-    // some calls stop for it, some run out of iterations and some go stationary;
-    // with and without scaling, which the gateway passes on.
+    // The gradient tolerance is the gradient half way through an unlimited
+    // run, so that some calls stop for it, some run out of iterations and
+    // some go stationary; the relative tolerance likewise from the residual;
+    // with and without scaling and acceleration, which the gateway passes on.
     std::mt19937_64 rng(testSeed("ToleranceAndInfoAgreeWithTheSolverBitForBit", 11));
-    int stops[3] = {0, 0, 0};
+    int stops[5] = {0, 0, 0, 0, 0};
     for (int i = 0; i < 300; ++i) {
         Problem p = i % 2 ? dyadicProblem(rng, 9) : generalProblem(rng, 1, 12);
         p.iterations = 1 + static_cast<std::int64_t>(rng() % 300);
@@ -318,21 +323,26 @@ TEST(GatewayOnStandinHost, ToleranceAndInfoAgreeWithTheSolverBitForBit) {
         RatioDescentOptions options;
         const bool scaled = i % 5 >= 3;
         options.scaling = scaled ? ratioDescentScalingDiagonal : ratioDescentScalingNone;
+        const bool accelerated = i % 7 >= 4;
+        options.acceleration = accelerated ? ratioDescentAccelerationRitz : ratioDescentAccelerationNone;
         RatioDescentReport half;
         ASSERT_EQ(ratioDescentWithOptions(x.data(), trace.data(), p.x0.data(), p.P.data(),
                                           p.c.data(), p.alpha, p.Q.data(), p.d.data(), p.beta,
                                           p.n, p.iterations / 2, options, &half),
                   ratioDescentOk);
         options.gradientTolerance = i % 3 == 0 ? 0.0 : std::isfinite(half.gradient) ? half.gradient : 1.0;
+        if (i % 11 >= 6) {
+            options.gradientTolerance = 0.0;
+            options.tolerance = std::isfinite(half.residual) ? half.residual : 0.5;
+        }
         RatioDescentReport want;
         ASSERT_EQ(ratioDescentWithOptions(x.data(), trace.data(), p.x0.data(), p.P.data(),
                                           p.c.data(), p.alpha, p.Q.data(), p.d.data(), p.beta,
                                           p.n, p.iterations, options, &want),
                   ratioDescentOk);
         ++stops[want.stop];
-        const std::size_t rows =
-            static_cast<std::size_t>(want.stop == ratioDescentStopGradient ? want.iterations
-                                                                          : p.iterations) + 1;
+        const bool cut = want.stop == ratioDescentStopGradient || want.stop == ratioDescentStopTolerance;
+        const std::size_t rows = static_cast<std::size_t>(cut ? want.iterations : p.iterations) + 1;
 
         Arguments args(p, static_cast<double>(p.n), static_cast<double>(p.iterations));
         args.a.push_back(standin::newText(i % 2 ? "GradientTolerance" : "gradientTOLERANCE"));
@@ -340,6 +350,14 @@ TEST(GatewayOnStandinHost, ToleranceAndInfoAgreeWithTheSolverBitForBit) {
         if (scaled || i % 5 == 2) {
             args.a.push_back(standin::newText(i % 2 ? "Scaling" : "SCALING"));
             args.a.push_back(standin::newText(scaled ? (i % 2 ? "Diagonal" : "diagonal") : "none"));
+        }
+        if (accelerated || i % 7 == 3) {
+            args.a.push_back(standin::newText(i % 2 ? "Acceleration" : "acceleration"));
+            args.a.push_back(standin::newText(accelerated ? (i % 2 ? "Ritz" : "ritz") : "NONE"));
+        }
+        if (options.tolerance > 0.0) {
+            args.a.push_back(standin::newText("Tolerance"));
+            args.a.push_back(scalar(options.tolerance));
         }
         Outputs out;
         const standin::CallOutcome outcome = standin::callMexFunction(
@@ -350,17 +368,20 @@ TEST(GatewayOnStandinHost, ToleranceAndInfoAgreeWithTheSolverBitForBit) {
         expectColumn(out.plhs[1], rows, trace, what + ": r");
         const mxArray_tag* info = out.plhs[2];
         ASSERT_TRUE(info != nullptr && std::string(info->className) == "struct" && info->m == 1 &&
-                    info->n == 1 && info->fieldCount == 5)
+                    info->n == 1 && info->fieldCount == 7)
             << what;
         EXPECT_EQ(textOf(field(info, "scaling")), scaled ? "diagonal" : "none") << what;
-        const char* const stopNames[] = {"iterations", "gradient", "stationary"};
+        const char* const stopNames[] = {"iterations", "gradient", "stationary", "", "tolerance"};
         EXPECT_EQ(textOf(field(info, "stop")), stopNames[want.stop]) << what;
         expectColumn(field(info, "iterations"), 1, {static_cast<double>(want.iterations)}, what);
         expectColumn(field(info, "gradient"), 1, {want.gradient}, what + ": gradient");
         expectColumn(field(info, "ratio"), 1, {trace[rows - 1]}, what + ": ratio");
+        expectColumn(field(info, "residual"), 1, {want.residual}, what + ": residual");
+        expectColumn(field(info, "accelerations"), 1, {static_cast<double>(want.accelerations)},
+                     what + ": accelerations");
         // A gradient stop gives the point the call without a tolerance gives with
         // that count.
-        if (want.stop == ratioDescentStopGradient) {
+        if (want.stop == ratioDescentStopGradient && !accelerated) {
             Arguments plain(p, static_cast<double>(p.n), static_cast<double>(want.iterations));
             if (scaled) {
                 plain.a.push_back(standin::newText("Scaling"));
@@ -377,6 +398,7 @@ TEST(GatewayOnStandinHost, ToleranceAndInfoAgreeWithTheSolverBitForBit) {
     EXPECT_GE(stops[ratioDescentStopIterations], 20);
     EXPECT_GE(stops[ratioDescentStopGradient], 20);
     EXPECT_GE(stops[ratioDescentStopStationary], 10);
+    EXPECT_GE(stops[ratioDescentStopTolerance], 10);
     EXPECT_EQ(standin::liveCreatedArrays(), 0u);
 }
 

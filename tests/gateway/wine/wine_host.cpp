@@ -178,7 +178,7 @@ int checkErrors(MexFunction mexFunction, Problem& good) {
     failures += !rejects(mexFunction, good, "Brelvane:nargin", 1, 8, [](Arguments&) {});
     failures += !rejects(mexFunction, good, "Brelvane:nargout", 4, 9, [](Arguments&) {});
     failures += !rejects(mexFunction, good, "Brelvane:unknownOption", 1, -1, [](Arguments& a) {
-        a.addText("Tolerance"), a.add("double", {1.0});
+        a.addText("Tolerence"), a.add("double", {1.0});
     });
     failures += !rejects(mexFunction, good, "Brelvane:unknownOption", 1, -1, [](Arguments& a) {
         a.addText("GradientTolerance", "string"), a.add("double", {1.0});
@@ -225,7 +225,7 @@ int checkOptionsAndInterrupt(MexFunction mexFunction, Problem& good, HMODULE lib
         const mxArray_tag* ratio = field(info, "ratio");
         const mxArray_tag* iterations = field(info, "iterations");
         const std::string stop = textOf(field(info, "stop"));
-        ok = std::strcmp(info->className, "struct") == 0 && info->fieldCount == 5 && textOf(field(info, "scaling")) == "none" &&
+        ok = std::strcmp(info->className, "struct") == 0 && info->fieldCount == 7 && textOf(field(info, "scaling")) == "none" &&
              field(info, "gradient") != nullptr && ratio != nullptr && iterations != nullptr &&
              sameDouble(ratio->pr[0], plhs[1]->pr[plhs[1]->m - 1]) &&
              (stop == "iterations" || stop == "stationary") &&
