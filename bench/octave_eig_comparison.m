@@ -2,83 +2,77 @@
 %
 %   octave-cli --path <folder of Brelvane.mex> --path bench bench/octave_eig_comparison.m [output folder]
 %
-% 1. Fisher-type ratios (P = -S_b, Q = S_w, c = d = 0, alpha = beta = 0,
-%    x0 = ones), n = 300, 1000, 2000: the time to come within a relative gap
-%    of 1e-10 of lambda = min(eig(P, Q)), for every method in the cell array
-%    `solvers` below (median of `runs` runs, taken in turn), with the
-%    iterations and the gap reached. Writes the plot eig_comparison.png into
+% 1. Generalised eigenproblems P x = lambda Q x whose lowest eigenvalues are
+%    not well separated: multi-class Fisher ratios (P = -S_b of rank 9,
+%    Q = S_w; n = 1000, 2000, 4000) and random pencils (n = 500, 2000). For
+%    each method in `methods` below, the time to come within a relative gap
+%    of 1e-10 of lambda = min(eig(P, Q)) (median of `runs` runs, taken in
+%    turn), the iterations and the gap reached. Writes eig_comparison.png into
 %    the output folder (the one command-line argument, else the current
 %    folder).
-% 2. Random ratios with linear terms, a positive definite bordered denominator
+% 2. The gap that 'Tolerance' leaves, for tolerances 1e-4 .. 1e-10.
+% 3. Random ratios with linear terms, a positive definite bordered denominator
 %    and the minimiser far from x0: how often 4000*n iterations still leave a
-%    relative gap above 1e-8 to the smallest eigenvalue of the bordered pencil.
+%    relative gap above 1e-8 to the smallest eigenvalue of the bordered
+%    pencil, with and without acceleration.
 1;
 
-% Two classes of `samples` n-dimensional samples each, as in
-% examples/fisher_demo.m: x = z*M, with shifted means for the second class.
-% The within-class scatter is formed as M'*(Z'*Z)*M from the centred z, which
-% is the same matrix as the scatter of the mixed samples and cheaper.
-function p = fisher_problem (n, samples, seed)
-  rand ("seed", seed);  randn ("seed", seed);
+% 10 classes of 2n samples in all, x = z*M plus the class mean, M = I plus a
+% small random mixing: S_b has rank 9, so the 9 lowest eigenvalues of the
+% pencil are negative and lie close together.
+function p = fisher_problem (n, seed)
+  randn ("seed", seed);
+  classes = 10;  m = 2 * n;
+  labels = mod ((0:m-1)', classes) + 1;
   M = eye (n) + 0.3 * randn (n) / sqrt (n);
-  shift = randn (n, 1) / sqrt (n);
-  za = randn (samples, n);  ma = mean (za)';  za -= ma';
-  zb = randn (samples, n);  mb = mean (zb)';  zb -= mb';
-  Z = za' * za + zb' * zb;
-  clear za zb;
-  Sw = M' * Z * M;
-  p.n = n;
-  p.Q = (Sw + Sw') / 2;
-  p.v = M' * (ma - mb) - shift;          % mean of class a minus mean of class b
-  p.P = -(p.v * p.v');
-  p.z = zeros (n, 1);
-  p.x0 = ones (n, 1);
-  p.cap = 100 * n;                       % iteration cap of every Brelvane call
+  X = randn (m, n) * M + randn (classes, n)(labels, :) / sqrt (n);
+  Sw = zeros (n);  Sb = zeros (n);  mu = mean (X);
+  for k = 1:classes
+    Xk = X(labels == k, :);  mk = mean (Xk);
+    Sw += (Xk - mk)' * (Xk - mk);
+    Sb += rows (Xk) * (mk - mu)' * (mk - mu);
+  end
+  p = struct ("name", "Fisher, 10 classes", "n", n, "P", -(Sb + Sb') / 2, "Q", (Sw + Sw') / 2);
 end
 
-function value = fisher_ratio (p, x)
-  value = (x' * p.P * x) / (x' * p.Q * x);
+% P symmetric Gaussian, Q = G*G'/n + 0.1*I.
+function p = random_problem (n, seed)
+  randn ("seed", seed);
+  A = randn (n);  G = randn (n);
+  p = struct ("name", "random pencil", "n", n, "P", (A + A') / 2, "Q", G * G' / n + 0.1 * eye (n));
 end
 
-% Stops once the relative gradient max |dR/dx_j| * norm(x) / |R(x)| is at
-% most rtol, a test that does not change when x, P or Q are scaled. The
-% module's tolerance is absolute, so the first call runs n iterations to get
-% the scale |R(x)| / norm(x), and each further call, from where the last one
-% ended, takes its tolerance from the point it starts at, until the test holds
-% where a call ends. Extra arguments go to the module as options.
-function [value, iterations, x] = brelvane_relative (p, rtol, varargin)
-  x = p.x0;  iterations = 0;  tolerance = 0;  count = p.n;
-  do
-    [x, ~, info] = Brelvane (x, p.P, p.z, 0, p.Q, p.z, 0, p.n, count, ...
-                             'GradientTolerance', tolerance, varargin{:});
-    iterations += info.iterations;
-    tolerance = rtol * abs (info.ratio) / norm (x);
-    count = p.cap - iterations;
-  until (info.gradient <= tolerance || strcmp (info.stop, "stationary") || count <= 0)
-  value = info.ratio;
-end
-
-% A fixed count, the one call a user who knew the answer would make.
-function [value, iterations, x] = brelvane_count (p, count, varargin)
-  [x, ~, info] = Brelvane (p.x0, p.P, p.z, 0, p.Q, p.z, 0, p.n, count, varargin{:});
+function [value, iterations, x] = brelvane (p, count, varargin)
+  z = zeros (p.n, 1);
+  [x, ~, info] = Brelvane (ones (p.n, 1), p.P, z, 0, p.Q, z, 0, p.n, count, varargin{:});
   value = info.ratio;  iterations = info.iterations;
 end
 
 % The fewest iterations after which R(x) is within `target` of lambda, read
-% off the trace r of one long call and checked by evaluating R at the point.
-% Extra arguments go to the module as options.
-function count = fewest_iterations (p, lambda, target, varargin)
-  [~, r] = Brelvane (p.x0, p.P, p.z, 0, p.Q, p.z, 0, p.n, p.cap, varargin{:});
+% off the trace of one call of at most `cap` iterations and checked at the
+% point; NaN when the cap does not reach it.
+function count = fewest_iterations (p, lambda, target, cap, varargin)
+  z = zeros (p.n, 1);
+  [~, r] = Brelvane (ones (p.n, 1), p.P, z, 0, p.Q, z, 0, p.n, cap, varargin{:});
   count = find ((r - lambda) / abs (lambda) <= target, 1) - 1;
   if (isempty (count))
-    error ("bench:notReached", "n = %d: no gap of %g within %d iterations", p.n, target, p.cap);
+    count = NaN;
+    return;
   end
+  ratio = @(x) (x' * p.P * x) / (x' * p.Q * x);
   while (true)
-    [~, ~, x] = brelvane_count (p, count, varargin{:});
-    if ((fisher_ratio (p, x) - lambda) / abs (lambda) <= target)
+    [~, ~, x] = brelvane (p, count, varargin{:});
+    if ((ratio (x) - lambda) / abs (lambda) <= target || count >= cap)
       break;
     end
     count += 1;
+  end
+end
+
+function t = capped_note (capped)
+  t = "";
+  if (capped)
+    t = "  (200*n iterations: the gap is not reached)";
   end
 end
 
@@ -88,12 +82,6 @@ end
 
 function [value, iterations, x] = sparse_eigs (p)
   value = eigs (p.P, p.Q, 1, "sa");  iterations = NaN;  x = [];
-end
-
-% Only because S_b has rank one: the discriminant direction is Q \ v, and the
-% lowest ratio -v' * (Q \ v).
-function [value, iterations, x] = rank_one_solve (p)
-  value = -(p.v' * (p.Q \ p.v));  iterations = NaN;  x = [];
 end
 
 % A ratio of n variables with linear terms whose bordered denominator
@@ -121,112 +109,158 @@ if ~exist ("output_dir", "var")
   end
 end
 
-%% 1. Fisher-type ratios against eig and eigs
+%% 1. Time to a relative gap of 1e-10
 
 target = 1e-10;
-sizes = [300 1000 2000];
-runs = 7;
+tolerance = 1e-6;
+runs = 3;
+problems = {@fisher_problem, 1000; @fisher_problem, 2000; @fisher_problem, 4000;
+            @random_problem, 500; @random_problem, 2000};
 % name, solve (p) -> [value, iterations, x], plot style ("": table only). The
 % gap is taken from R(x) where a method returns x, else from the value.
-solvers = {
-  "Brelvane, relative tolerance sqrt(1e-10/n)", @(p) brelvane_relative (p, sqrt (target / p.n)), "-o"
-  "Brelvane, fewest iterations (known count)",  @(p) brelvane_count (p, p.fewest),                 ""
-  "Brelvane, 'Scaling' 'diagonal', fewest",     @(p) brelvane_count (p, p.fewest_scaled, "Scaling", "diagonal"), ""
-  "min(eig(P, Q))",                             @full_eig,                                         "-s"
-  "eigs(P, Q, 1, 'sa')",                        @sparse_eigs,                                      "-^"
-  "solve Q w = v (P of rank one only)",         @rank_one_solve,                                   "-.d"
+methods = {
+  sprintf("Brelvane, 'ritz', 'Tolerance' %g", tolerance), ...
+      @(p) brelvane (p, 1000 * p.n, "Acceleration", "ritz", "Tolerance", tolerance), "-o"
+  "Brelvane, 'ritz', fewest iterations", @(p) brelvane (p, p.fewest_ritz, "Acceleration", "ritz"), ""
+  "Brelvane, plain, fewest iterations",  @(p) brelvane (p, p.fewest_plain), ""
+  "min(eig(P, Q))",                      @full_eig,    "-s"
+  "eigs(P, Q, 1, 'sa')",                 @sparse_eigs, "-^"
 };
-m = rows (solvers);
+m = rows (methods);
 
 % Loads the module, LAPACK's and ARPACK's code paths, outside the timings.
-warm = fisher_problem (50, 200, 1);
-warm.fewest = 10;
-warm.fewest_scaled = 10;
+warm = fisher_problem (50, 1);
+warm.fewest_ritz = 100;  warm.fewest_plain = 100;
 for k = 1:m
-  solvers{k, 2} (warm);
+  methods{k, 2} (warm);
 end
 
-printf ("Time to a relative gap of %.0e to lambda = min(eig(P, Q)), Fisher-type ratios\n", target);
-printf ("(5*n samples per class, x0 = ones(n, 1));\n");
+printf ("Time to a relative gap of %.0e to lambda = min(eig(P, Q)), x0 = ones(n, 1);\n", target);
 threads = getenv ("OPENBLAS_NUM_THREADS");
 if (isempty (threads))
   threads = "unset";
 end
 printf ("median of %d runs, taken in turn; OPENBLAS_NUM_THREADS %s\n", runs, threads);
-printf ("%5s  %-44s %10s %11s %9s\n", "n", "method", "time ms", "iterations", "rel. gap");
-times = zeros (numel (sizes), m);
-for i = 1:numel (sizes)
-  n = sizes(i);
-  p = fisher_problem (n, 5 * n, n);
+printf ("%-19s %5s  %-40s %10s %11s %9s\n", "problem", "n", "method", "time ms", "iterations", "rel. gap");
+times = NaN (rows (problems), m);
+for i = 1:rows (problems)
+  p = problems{i, 1} (problems{i, 2}, i);
   lambda = min (eig (p.P, p.Q));
-  p.fewest = fewest_iterations (p, lambda, target);
-  p.fewest_scaled = fewest_iterations (p, lambda, target, "Scaling", "diagonal");
-  seconds = zeros (runs, m);
-  for run = 1:runs
-    for k = 1:m
-      tic ();  solvers{k, 2} (p);  seconds(run, k) = toc ();
-    end
+  p.fewest_ritz = fewest_iterations (p, lambda, target, 200 * p.n, "Acceleration", "ritz");
+  % The plain descent needs hundreds of sweeps on these problems; beyond
+  % n = 1000 its trace is not searched, and the row shows where 200*n
+  % iterations leave it.
+  p.fewest_plain = NaN;
+  if (p.n <= 1000)
+    p.fewest_plain = fewest_iterations (p, lambda, target, 2000 * p.n);
   end
-  times(i, :) = median (seconds, 1);
   for k = 1:m
-    [value, iterations, x] = solvers{k, 2} (p);
-    if (~isempty (x))
-      value = fisher_ratio (p, x);
+    plain_capped = k == 3 && isnan (p.fewest_plain);
+    if (plain_capped)
+      solve = @(p) brelvane (p, 200 * p.n);
+    else
+      solve = methods{k, 2};
     end
-    printf ("%5d  %-44s %10.3g %11s %9.1e\n", n, solvers{k, 1}, 1000 * times(i, k), ...
-            num2str (iterations), (value - lambda) / abs (lambda));
+    seconds = zeros (runs, 1);
+    for run = 1:runs
+      tic ();  solve (p);  seconds(run) = toc ();
+    end
+    [value, iterations, x] = solve (p);
+    if (~isempty (x))
+      value = (x' * p.P * x) / (x' * p.Q * x);
+    end
+    gap = (value - lambda) / abs (lambda);
+    if (~plain_capped)
+      times(i, k) = 1000 * median (seconds);
+    end
+    printf ("%-19s %5d  %-40s %10.4g %11s %9.1e%s\n", p.name, p.n, methods{k, 1}, ...
+            1000 * median (seconds), num2str (iterations), gap, capped_note (plain_capped));
   end
 end
 
 warning ("off", "Octave:gnuplot-graphics");
 graphics_toolkit ("gnuplot");
 figure_handle = figure ("visible", "off");
-plotted = find (~cellfun (@isempty, solvers(:, 3)))';
+plotted = find (~cellfun (@isempty, methods(:, 3)))';
+fisher = find (cellfun (@(f) isequal (f, @fisher_problem), problems(:, 1)))';
+random = find (cellfun (@(f) isequal (f, @random_problem), problems(:, 1)))';
+sizes = cell2mat (problems(:, 2))';
 hold on;
+labels = {};
 for k = plotted
-  plot (sizes, 1000 * times(:, k), solvers{k, 3}, "linewidth", 1.5);
+  plot (sizes(fisher), times(fisher, k), methods{k, 3}, "linewidth", 1.5);
+  labels{end + 1} = [methods{k, 1}, ", Fisher"];
+end
+set (gca, "colororderindex", 1);
+for k = plotted
+  plot (sizes(random), times(random, k), [methods{k, 3}, "-"], "linewidth", 1);
+  labels{end + 1} = [methods{k, 1}, ", random pencil"];
 end
 hold off;
-set (gca, "xscale", "log", "yscale", "log", "xtick", sizes, ...
-     "xticklabel", arrayfun (@num2str, sizes, "uniformoutput", false));
-axis ([250 2400 0.5 1e6]);
+set (gca, "xscale", "log", "yscale", "log", "xtick", unique (sizes), ...
+     "xticklabel", arrayfun (@num2str, unique (sizes), "uniformoutput", false));
 grid on;
 xlabel ("n");
 ylabel (sprintf ("time to a relative gap of %.0e, ms", target));
-legend (solvers(plotted, 1), "location", "northwest");
-title ("Fisher-type ratios, P = -S_b, Q = S_w, from x_0 = (1, ..., 1)");
+legend (labels, "location", "northwest");
+title ("Lowest eigenvalue of P x = lambda Q x, from x_0 = (1, ..., 1)");
 plot_file = fullfile (output_dir, "eig_comparison.png");
 print (figure_handle, plot_file, "-dpng", "-S800,600");
 close (figure_handle);
 printf ("plot: %s\n\n", plot_file);
 
-%% 2. Ratios with linear terms and a far minimiser
+%% 2. The gap a tolerance leaves
 
-problems = 200;
+printf ("Relative gap to lambda at the point where 'Acceleration', 'ritz', 'Tolerance', tol stops\n");
+printf ("%-19s %5s", "problem", "n");
+tolerances = [1e-4 1e-6 1e-8 1e-10];
+printf ("   tol %-14.0e", tolerances);
+printf ("\n");
+for i = [1 4]
+  p = problems{i, 1} (problems{i, 2}, i);
+  lambda = min (eig (p.P, p.Q));
+  printf ("%-19s %5d", p.name, p.n);
+  for tol = tolerances
+    z = zeros (p.n, 1);
+    [x, ~, info] = Brelvane (ones (p.n, 1), p.P, z, 0, p.Q, z, 0, p.n, 1000 * p.n, ...
+                             "Acceleration", "ritz", "Tolerance", tol);
+    gap = ((x' * p.P * x) / (x' * p.Q * x) - lambda) / abs (lambda);
+    printf ("   %7.1e %6.1fn %-1.1s", gap, info.iterations / p.n, info.stop);
+  end
+  printf ("\n");
+end
+printf ("(gap, iterations / n, first letter of info.stop)\n\n");
+
+%% 3. Ratios with linear terms and a far minimiser
+
+count = 200;
 above = 1e-8;
-printf ("%d random ratios with linear terms, n = 2..26, x0 = 0, 4000*n iterations, the same\n", problems);
+printf ("%d random ratios with linear terms, n = 2..26, x0 = 0, 4000*n iterations, the same\n", count);
 printf ("pencils shifted by s = distance * randn(n, 1); stalled: stationary with the gap above 1e-8\n");
 printf ("gap = (R(x) - lambda) / |lambda|, lambda the smallest eigenvalue of the bordered pencil\n");
-printf ("%9s %16s %11s %11s %11s %8s %13s %12s\n", "distance", "gap > 1e-8", "median gap", ...
-        "max gap", "stationary", "stalled", "median |x*|", "min |lambda|");
+printf ("%9s %-12s %12s %11s %11s %11s %8s %9s %9s\n", "distance", "acceleration", "gap > 1e-8", ...
+        "median gap", "max gap", "stationary", "stalled", "median it", "time s");
 for distance = [1 10 100]
-  randn ("state", 1);
-  gaps = zeros (problems, 1);  stationary = false (problems, 1);
-  far = zeros (problems, 1);  smallest = Inf;
-  for k = 1:problems
-    n = 2 + mod (k - 1, 25);
-    [Ps, Qs, Pb, Qb, s] = far_ratio (n, distance);
-    [U, L] = eig (Pb, Qb);
-    [lambda, j] = min (diag (L));
-    far(k) = norm (U(1:n, j) / U(n + 1, j) + s);
-    [x, ~, info] = Brelvane (zeros (n, 1), Ps(1:n, 1:n), Ps(1:n, n + 1), Ps(n + 1, n + 1) / 2, ...
-                             Qs(1:n, 1:n), Qs(1:n, n + 1), Qs(n + 1, n + 1) / 2, n, 4000 * n);
-    y = [x - s; 1];
-    gaps(k) = ((y' * Pb * y) / (y' * Qb * y) - lambda) / abs (lambda);
-    stationary(k) = strcmp (info.stop, "stationary");
-    smallest = min (smallest, abs (lambda));
+  for acceleration = {"none", "ritz"}
+    randn ("state", 1);
+    gaps = zeros (count, 1);  stationary = false (count, 1);  iterations = zeros (count, 1);
+    seconds = 0;
+    for k = 1:count
+      n = 2 + mod (k - 1, 25);
+      [Ps, Qs, Pb, Qb, s] = far_ratio (n, distance);
+      lambda = min (eig (Pb, Qb));
+      tic ();
+      [x, ~, info] = Brelvane (zeros (n, 1), Ps(1:n, 1:n), Ps(1:n, n + 1), Ps(n + 1, n + 1) / 2, ...
+                               Qs(1:n, 1:n), Qs(1:n, n + 1), Qs(n + 1, n + 1) / 2, n, 4000 * n, ...
+                               "Acceleration", acceleration{1});
+      seconds += toc ();
+      y = [x - s; 1];
+      gaps(k) = ((y' * Pb * y) / (y' * Qb * y) - lambda) / abs (lambda);
+      stationary(k) = strcmp (info.stop, "stationary");
+      iterations(k) = info.iterations;
+    end
+    printf ("%9g %-12s %5d of %3d %11.1e %11.1e %11d %8d %9d %9.2f\n", distance, acceleration{1}, ...
+            sum (gaps > above), count, median (gaps), max (gaps), sum (stationary), ...
+            sum (stationary & gaps > above), median (iterations), seconds);
   end
-  printf ("%9g %9d of %3d %11.1e %11.1e %11d %8d %13.3g %12.2g\n", distance, ...
-          sum (gaps > above), problems, median (gaps), max (gaps), sum (stationary), ...
-          sum (stationary & gaps > above), median (far), smallest);
 end

@@ -190,6 +190,49 @@ void BM_PerIteration(benchmark::State& state, KernelVariant variant) {
     state.counters["startup_us"] = fusedStart / runs * 1e6;
 }
 
+// Seconds per computed iteration of a solve of T iterations with `options`,
+// the start-up taken out; over `runs` runs.
+double secondsPerIteration(const IterationKernels* k, const Problem& p, std::int64_t T,
+                           const RatioDescentOptions& options, std::vector<double>& x) {
+    RatioDescentReport report;
+    auto run = [&](std::int64_t iterations) {
+        const auto start = Clock::now();
+        ratioDescentWith(*k, x.data(), p.x0.data(), p.P.data(), p.c.data(), 0.25, p.Q.data(),
+                         p.d.data(), 1.0, p.n, iterations, nullptr, &options, &report);
+        benchmark::DoNotOptimize(x.data());
+        return std::chrono::duration<double>(Clock::now() - start).count();
+    };
+    const double start = run(0);
+    const double all = run(T);
+    return (all - start) / static_cast<double>(report.iterations);
+}
+
+// The Rayleigh-Ritz acceleration against the plain descent on the widest
+// variant, per iteration with the checkpoints included, and the tolerance
+// test alone (a tolerance no point meets, so it runs at every checkpoint).
+void BM_Acceleration(benchmark::State& state) {
+    const IterationKernels* k = &fastestIterationKernels();
+    const std::int64_t n = state.range(0);
+    const Problem& p = problemOfSize(n);
+    const std::int64_t T = std::max<std::int64_t>(20000, 40000000 / n);
+    std::vector<double> x(n);
+    RatioDescentOptions plain, ritz, tolerance;
+    plain.gradientTolerance = ritz.gradientTolerance = tolerance.gradientTolerance = 0.0;
+    ritz.acceleration = ratioDescentAccelerationRitz;
+    tolerance.tolerance = 1e-300;
+    double none = 0, accelerated = 0, tested = 0;
+    for (auto _ : state) {
+        none += secondsPerIteration(k, p, T, plain, x);
+        accelerated += secondsPerIteration(k, p, T, ritz, x);
+        tested += secondsPerIteration(k, p, T, tolerance, x);
+    }
+    const double runs = static_cast<double>(state.iterations());
+    state.counters["none_ns/it"] = none / runs * 1e9;
+    state.counters["ritz_ns/it"] = accelerated / runs * 1e9;
+    state.counters["ritz_vs_none"] = accelerated / none;
+    state.counters["tol_vs_none"] = tested / none;
+}
+
 // Sizes outermost, so every variant of one size reuses the same problem.
 void registerAll() {
     const std::pair<KernelVariant, const char*> variants[] = {
@@ -203,6 +246,12 @@ void registerAll() {
                 ->Arg(n)
                 ->Iterations(2)
                 ->Unit(benchmark::kMillisecond);
+    for (std::int64_t n : {64, 256, 1000, 4000, 16000})
+        benchmark::RegisterBenchmark("Acceleration", BM_Acceleration)
+            ->ArgName("n")
+            ->Arg(n)
+            ->Iterations(3)
+            ->Unit(benchmark::kMillisecond);
 }
 
 }  // namespace
