@@ -14,11 +14,19 @@
 %   evaluation to a few N*eps). R(end) is the ratio at the returned X. Asking
 %   only for X costs nothing extra.
 %
+%   To get an answer of a given accuracy, the recommended call is
+%
+%       [X, R, INFO] = BRELVANE(X0, P, C, ALPHA, Q, D, BETA, N, 1e6, ...
+%                               'Acceleration', 'ritz', 'Tolerance', 1e-6)
+%
+%   with ITERATIONS only a cap (see 'Acceleration' and 'Tolerance' below).
+%
 %   [X, R, INFO] = BRELVANE(...) also says why the call stopped, in a struct:
 %     INFO.iterations  iterations computed (for a 'stationary' stop, through
 %                      the first one that changed nothing)
 %     INFO.stop        'iterations'  every requested iteration ran
 %                      'gradient'    max |dR/dx_j| <= GradientTolerance
+%                      'tolerance'   the relative residual <= Tolerance
 %                      'stationary'  an iteration left x and every running
 %                                    sum unchanged bit for bit: all later
 %                                    ones would repeat it, so X and R are
@@ -26,6 +34,8 @@
 %     INFO.gradient    max |dR/dx_j| at X, as the next step would choose by
 %     INFO.ratio       R at X, equal to R(end)
 %     INFO.scaling     'none' or 'diagonal', the coordinate choice used
+%     INFO.residual    the relative residual at X (see 'Tolerance')
+%     INFO.accelerations  Ritz steps taken (see 'Acceleration')
 %   A 'stationary' stop with INFO.gradient far from zero is a stall: the
 %   closed-form step rounded to zero away from the line's minimum (numerator
 %   and denominator nearly proportional along that coordinate). Restart from
@@ -51,6 +61,40 @@
 %   plain choice. With 'diagonal', GradientTolerance and INFO.gradient use
 %   max |w_j * dR/dx_j|, the gradient in y, and INFO.scaling says which
 %   choice ran.
+%
+%   BRELVANE(..., 'Acceleration', 'ritz') makes the descent converge in far
+%   fewer iterations when the lowest eigenvalues of the pencil (P, Q) lie
+%   close together, the common case. Every max(N, 2) iterations (a sweep, a
+%   checkpoint) X moves to the lowest point of R on the span of the point
+%   reached and the points the last 7 sweeps started from (a Rayleigh-Ritz
+%   step on 8 vectors; with linear terms, on the bordered pencil
+%   [P C; C' 2*ALPHA], [Q D; D' 2*BETA] at (x, 1)), provided that point is
+%   finite, keeps D on the same side of zero and lowers R by more than its
+%   rounding; otherwise the descent goes on from where it was. The step is
+%   built from the products the descent keeps, so nothing N-by-N is read:
+%   it costs about as much as a few iterations, and 21*N doubles of memory.
+%   R then holds, at each checkpoint, the ratio after the Ritz step. The
+%   default 'none' is the plain descent, bit for bit.
+%
+%   BRELVANE(..., 'Tolerance', TOL) stops at the first checkpoint (before
+%   the first iteration, then every max(N, 2) iterations, after the Ritz
+%   step) where the relative residual
+%
+%       eta = max_j |gN_j - R*gD_j| / (max_j |gN_j| + |R| * max_j |gD_j|),
+%       gN = P*x + C,  gD = Q*x + D  (from the running products),
+%
+%   is at most TOL, like the tolerance of EIGS. eta is 0 exactly where R is
+%   stationary, at most 1, and unchanged when N or D is multiplied by a
+%   constant (or, without linear terms, when x is); a NaN never meets the
+%   tolerance. For Rayleigh quotients the gap R(X) - min R is roughly the
+%   square of eta times the spread of the eigenvalues: TOL = 1e-6 left
+%   relative gaps near 1e-12 on the problems we measured, 1e-4 near 1e-7.
+%   Tolerances below about N*1e-13 may never be met, since eta itself is
+%   formed in floating point; the call then ends at the cap or stationary.
+%   TOL is a real, finite, non-negative scalar; the default 0 never stops.
+%   After such a stop R has INFO.iterations + 1 entries. Without
+%   acceleration, X is what the nine-argument call with INFO.iterations
+%   gives.
 %
 %   Ctrl+C stops a running call within a fraction of a second with the error
 %   Brelvane:interrupted, which says how many iterations had run; nothing is
@@ -93,7 +137,8 @@
 %   P, C, Q, D real, full and double; ALPHA, BETA, N, ITERATIONS real numeric
 %   scalars; N and ITERATIONS finite; 0 <= N < 2^31 after truncation; P and
 %   Q N-by-N or vectors; enough elements in each array; known option names
-%   ('GradientTolerance', 'Scaling') and valid values. Errors
+%   ('GradientTolerance', 'Tolerance', 'Scaling', 'Acceleration') and valid
+%   values. Errors
 %   carry identifiers of the form Brelvane:<mnemonic>, e.g. Brelvane:tooShort,
 %   Brelvane:sizeMismatch, Brelvane:unknownOption, Brelvane:badOption.
 %

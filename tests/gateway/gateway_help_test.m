@@ -2,7 +2,8 @@
 text = evalc ("help Brelvane");
 for phrase = {"X = BRELVANE(X0, P, C, ALPHA, Q, D, BETA, N, ITERATIONS)", "Gauss-Southwell", ...
               "must be symmetric", "truncated toward zero", "Brelvane:<mnemonic>", "Example", ...
-              "GradientTolerance", "INFO.stop", "Scaling", "2^-floor(e/2)", "Ctrl+C"}
+              "GradientTolerance", "INFO.stop", "Scaling", "2^-floor(e/2)", "Ctrl+C", ...
+              "'Acceleration', 'ritz'", "'Tolerance', TOL", "INFO.residual", "INFO.accelerations"}
   assert (! isempty (strfind (text, phrase{1})), "help text lacks '%s'", phrase{1});
 end
 disp ("gateway help: all assertions passed");
