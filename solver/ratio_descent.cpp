@@ -58,7 +58,38 @@ struct Outcome {
     std::int64_t iterations;
     RatioDescentStop stop;
     double gradient;  // set when asked for
+    bool traceRefused = false;  // the trace could not grow: stop is then interrupted
 };
+
+// The trace as the solve writes it: entries [0, capacity) of data exist. A
+// caller's buffer holds every entry from the start (capacity = length, grow
+// null); storage grown through RatioDescentOptions::growTrace is extended
+// before an entry past it is written.
+struct TraceStorage {
+    double* data;
+    std::int64_t capacity;
+    std::int64_t length;  // max(iterations, 0) + 1: no entry beyond
+    double* (*grow)(void* context, std::int64_t length);
+    void* context;
+};
+
+// The first storage a growing trace asks for: R(x0) and 255 iterations, 2 KiB.
+constexpr std::int64_t firstTraceLength = 256;
+
+// Makes entries [0, end) writable, end <= length. Growing storage at least
+// doubles, so reaching m entries copies fewer than 2m. False when it cannot
+// grow; it then stays as it was.
+bool reserveTrace(TraceStorage& tr, std::int64_t end) {
+    if (end <= tr.capacity) return true;
+    std::int64_t want = tr.capacity > tr.length / 2 ? tr.length : 2 * tr.capacity;
+    if (want < end) want = end;
+    if (want < firstTraceLength) want = tr.length < firstTraceLength ? tr.length : firstTraceLength;
+    double* grown = tr.grow(tr.context, want);
+    if (grown == nullptr) return false;
+    tr.data = grown;
+    tr.capacity = want;
+    return true;
+}
 
 // The coordinate choice of a solve without scaling: the lowest index of
 // largest |dR/dx_j|.
@@ -192,18 +223,20 @@ bool takeRitzStep(Checkpoints& cp, const Choice& choice, const RatioProblem& p, 
 //
 // After the last step its column update is still pending; it is applied only
 // when the gradient at the returned x is asked for (wantGradient), and at a
-// checkpoint (cp, null for none). With Trace, trace[t] receives R after t
-// steps (after the Ritz step at a checkpoint). The stationary test reads the
-// columns only when x_k and the scalars came out unchanged; on a step that
-// moves x_k it costs one comparison.
+// checkpoint (cp, null for none). With Trace, entry t of the trace receives R
+// after t steps (after the Ritz step at a checkpoint); the storage holds
+// entry 0 on entry and grows before step t when it ends at t. If it cannot,
+// the solve stops after t - 1 steps, as an interrupt stops it. The
+// stationary test reads the columns only when x_k and the scalars came out
+// unchanged; on a step that moves x_k it costs one comparison.
 template <bool Trace, class Choice>
 Outcome iterate(const Choice& choice, const RatioProblem& p, double* x, double* Px, double* Qx,
                 Scalars& s, std::int64_t iterations, const RatioDescentOptions& options,
-                Checkpoints* cp, bool wantGradient, double* trace) {
+                Checkpoints* cp, bool wantGradient, TraceStorage* trace) {
     const std::int64_t n = p.n;
     double N = numeratorOf(s, p);
     double D = denominatorOf(s, p);
-    if (Trace) trace[0] = N / D;
+    if (Trace) trace->data[0] = N / D;
     std::int64_t k = choice.choose(p, Px, Qx, D, N / D);
     auto gradient = [&] { return wantGradient ? choice.magnitudeAt(p, Px, Qx, D, N / D, k) : 0.0; };
     if (cp && meetsTolerance(*cp, p, Px, Qx, N / D)) return {0, ratioDescentStopTolerance, gradient()};
@@ -216,6 +249,8 @@ Outcome iterate(const Choice& choice, const RatioProblem& p, double* x, double* 
             const double g = choice.magnitudeAt(p, Px, Qx, D, N / D, k);
             if (g <= options.gradientTolerance) return {t - 1, ratioDescentStopGradient, g};
         }
+        if (Trace && t >= trace->capacity && !reserveTrace(*trace, t + 1))
+            return {t - 1, ratioDescentStopInterrupted, gradient(), true};
         const double* Pk = p.P + k * n;
         const double* Qk = p.Q + k * n;
         const double Pkk = Pk[k];
@@ -235,7 +270,7 @@ Outcome iterate(const Choice& choice, const RatioProblem& p, double* x, double* 
         s.dx = s.dx + delta * p.d[k];
         N = numeratorOf(s, p);
         D = denominatorOf(s, p);
-        if (Trace) trace[t] = N / D;
+        if (Trace) trace->data[t] = N / D;
         if (sameBits(x[k], xk) && sameScalars(s, before) && !std::isnan(delta) &&
             columnUpdateChangesNothing(Px, Pk, delta, n) &&
             columnUpdateChangesNothing(Qx, Qk, delta, n)) {
@@ -245,20 +280,28 @@ Outcome iterate(const Choice& choice, const RatioProblem& p, double* x, double* 
             // state the descent goes on from there; otherwise it stops.
             const std::int64_t first = t;
             if (cp && cp->ritz && nextCheckpoint <= iterations) {
-                if (Trace)
-                    for (std::int64_t u = t + 1; u < nextCheckpoint; ++u) trace[u] = trace[t];
+                if (Trace) {
+                    if (!reserveTrace(*trace, nextCheckpoint + 1))
+                        return {first, ratioDescentStopInterrupted, gradient(), true};
+                    for (std::int64_t u = t + 1; u < nextCheckpoint; ++u)
+                        trace->data[u] = trace->data[t];
+                }
                 t = nextCheckpoint;
                 nextCheckpoint += cp->interval;
                 if (takeRitzStep(*cp, choice, p, x, Px, Qx, s, N, D, k)) {
-                    if (Trace) trace[t] = N / D;
+                    if (Trace) trace->data[t] = N / D;
                     if (meetsTolerance(*cp, p, Px, Qx, N / D))
                         return {t, ratioDescentStopTolerance, gradient()};
                     if (t == iterations) return {t, ratioDescentStopIterations, gradient()};
                     continue;
                 }
             }
-            if (Trace)
-                for (std::int64_t u = first + 1; u <= iterations; ++u) trace[u] = trace[first];
+            if (Trace) {
+                if (!reserveTrace(*trace, iterations + 1))
+                    return {first, ratioDescentStopInterrupted, gradient(), true};
+                for (std::int64_t u = first + 1; u <= iterations; ++u)
+                    trace->data[u] = trace->data[first];
+            }
             return {first, ratioDescentStopStationary, gradient()};
         }
         // Column k of step t is applied with the next choice, or here at a
@@ -269,7 +312,7 @@ Outcome iterate(const Choice& choice, const RatioProblem& p, double* x, double* 
             k = choice.updateAndChoose(p, Px, Qx, Pk, Qk, delta, D, N / D);
             pending = false;
             takeRitzStep(*cp, choice, p, x, Px, Qx, s, N, D, k);
-            if (Trace) trace[t] = N / D;
+            if (Trace) trace->data[t] = N / D;
             if (meetsTolerance(*cp, p, Px, Qx, N / D))
                 return {t, ratioDescentStopTolerance, gradient()};
         }
@@ -302,7 +345,7 @@ double gradientOfChoice(const Choice& choice, const RatioProblem& p, const doubl
 template <class Choice>
 Outcome solveFrom(const Choice& choice, const RatioProblem& p, double* x, double* Px, double* Qx,
                   Scalars& s, std::int64_t steps, const RatioDescentOptions& o,
-                  Checkpoints* cp, RatioDescentReport* report, double* trace) {
+                  Checkpoints* cp, RatioDescentReport* report, TraceStorage* trace) {
     if (steps == 0) {
         Outcome out{0, ratioDescentStopIterations, 0.0};
         if (report) out.gradient = gradientOfChoice(choice, p, Px, Qx, s);
@@ -317,17 +360,19 @@ Outcome solveFrom(const Choice& choice, const RatioProblem& p, double* x, double
 // formed as from empty sums, and the gradient and residual are the empty
 // ones, 0.
 Outcome emptySolve(const RatioProblem& p, std::int64_t steps, const RatioDescentOptions& options,
-                   double* trace) {
+                   TraceStorage* trace) {
     const double R = ratioOf(Scalars{0, 0, 0, 0}, p);
+    if (trace) trace->data[0] = R;
     if (steps == 0 || options.tolerance > 0.0 || options.gradientTolerance > 0.0) {
-        if (trace) trace[0] = R;
         const RatioDescentStop stop = steps == 0                  ? ratioDescentStopIterations
                                       : options.tolerance > 0.0 ? ratioDescentStopTolerance
                                                                   : ratioDescentStopGradient;
         return {0, stop, 0.0};
     }
+    if (trace && !reserveTrace(*trace, steps + 1))
+        return {0, ratioDescentStopInterrupted, 0.0, true};
     if (trace)
-        for (std::int64_t t = 0; t <= steps; ++t) trace[t] = R;
+        for (std::int64_t t = 1; t <= steps; ++t) trace->data[t] = R;
     return {1, ratioDescentStopStationary, 0.0};
 }
 
@@ -363,12 +408,23 @@ RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, 
     const RatioDescentOptions& o = options ? *options : defaults;
     const RatioProblem p{P, c, alpha, Q, d, beta, n};
     const std::int64_t steps = iterations > 0 ? iterations : 0;
+    // The caller's buffer, storage that grows, or none. The first storage
+    // comes before anything else is touched; none holds 2^63 entries.
+    TraceStorage storage{trace, 0, 0, nullptr, nullptr};
+    TraceStorage* tr = nullptr;
+    if (trace || o.growTrace) {
+        if (steps == std::numeric_limits<std::int64_t>::max()) return ratioDescentOutOfMemory;
+        storage = trace ? TraceStorage{trace, steps + 1, steps + 1, nullptr, nullptr}
+                        : TraceStorage{nullptr, 0, steps + 1, o.growTrace, o.traceContext};
+        tr = &storage;
+        if (!reserveTrace(storage, 1)) return ratioDescentOutOfMemory;
+    }
     if (n < 1) {
-        const Outcome out = emptySolve(p, steps, o, trace);
+        const Outcome out = emptySolve(p, steps, o, tr);
         if (report)
             *report = {out.iterations, out.stop, out.gradient, ratioOf(Scalars{0, 0, 0, 0}, p),
                        0.0, 0};
-        return ratioDescentOk;
+        return out.traceRefused ? ratioDescentOutOfMemory : ratioDescentOk;
     }
     if (static_cast<std::uint64_t>(n) > static_cast<std::uint64_t>(std::numeric_limits<BlasInt>::max()))
         return ratioDescentTooLarge;
@@ -400,19 +456,20 @@ RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, 
             out.stop = ratioDescentStopInterrupted;
         } else if (scaled) {
             diagonalWeights(p, w);
-            out = solveFrom(WeightedChoice{kernels, w}, p, x, Px, Qx, s, steps, o, cp, report,
-                            trace);
+            out = solveFrom(WeightedChoice{kernels, w}, p, x, Px, Qx, s, steps, o, cp, report, tr);
         } else {
-            out = solveFrom(PlainChoice{kernels}, p, x, Px, Qx, s, steps, o, cp, report, trace);
+            out = solveFrom(PlainChoice{kernels}, p, x, Px, Qx, s, steps, o, cp, report, tr);
         }
-        if (trace && out.iterations == 0) trace[0] = ratioOf(s, p);
+        if (tr && out.iterations == 0) tr->data[0] = ratioOf(s, p);
         if (report)
             *report = {out.iterations, out.stop, out.gradient, ratioOf(s, p),
                        relativeResidual(p, Px, Qx, ratioOf(s, p)), checkpoints.accepted};
         // Exact zeros (+0.0 and -0.0; never NaN) become 1e-100.
         for (std::int64_t i = 0; i < n; ++i)
             if (x[i] == 0.0) x[i] = 1e-100;
-        status = out.stop == ratioDescentStopInterrupted ? ratioDescentInterrupted : ratioDescentOk;
+        status = out.traceRefused                          ? ratioDescentOutOfMemory
+                 : out.stop == ratioDescentStopInterrupted ? ratioDescentInterrupted
+                                                           : ratioDescentOk;
     }
     std::free(Px);
     std::free(Qx);

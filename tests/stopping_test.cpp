@@ -1,7 +1,9 @@
 // When a solve stops early, its results are those of the plain descent run to the same point.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -117,6 +119,156 @@ TEST(StoppingInterrupt, StopsAtThePollThatAnswersTrueWithThePointReached) {
     ASSERT_EQ(r.report.iterations, 2 * (std::int64_t{1} << 20) / 1024);
     expectPlain(r, p, r.report.iterations, static_cast<std::size_t>(r.report.iterations) + 1,
                 blasProduct, "interrupted");
+}
+
+// Trace storage grown with realloc, recording each length granted, its new
+// entries -7.0 so that one left unwritten shows. Lengths of refuseFrom or
+// more (0: none) are refused.
+struct GrowingTrace {
+    double* data = nullptr;
+    std::vector<std::int64_t> lengths;
+    std::int64_t refuseFrom = 0;
+    ~GrowingTrace() { std::free(data); }
+    static double* grow(void* context, std::int64_t length) {
+        GrowingTrace& g = *static_cast<GrowingTrace*>(context);
+        if (g.refuseFrom > 0 && length >= g.refuseFrom) return nullptr;
+        double* p = static_cast<double*>(std::realloc(g.data, static_cast<std::size_t>(length) * 8));
+        if (p == nullptr) return nullptr;
+        std::fill(p + (g.lengths.empty() ? 0 : g.lengths.back()), p + length, -7.0);
+        g.data = p;
+        g.lengths.push_back(length);
+        return p;
+    }
+    RatioDescentOptions on(RatioDescentOptions o) {
+        o.growTrace = grow;
+        o.traceContext = this;
+        return o;
+    }
+};
+
+Solve solveGrowing(const Problem& p, std::int64_t iterations, const RatioDescentOptions& options,
+                   GrowingTrace& g) {
+    Solve r;
+    r.x.assign(static_cast<std::size_t>(p.n), -7.0);
+    const RatioDescentOptions o = g.on(options);
+    r.status = ratioDescentWithOptions(r.x.data(), nullptr, p.x0.data(), p.P.data(), p.c.data(),
+                                       p.alpha, p.Q.data(), p.d.data(), p.beta, p.n, iterations, o,
+                                       &r.report);
+    if (!g.lengths.empty()) r.trace.assign(g.data, g.data + g.lengths.back());
+    return r;
+}
+
+void expectSameSolve(const Solve& got, const Solve& want, std::size_t entries, const std::string& what) {
+    ASSERT_EQ(got.status, want.status) << what;
+    ASSERT_EQ(got.report.stop, want.report.stop) << what;
+    ASSERT_EQ(got.report.iterations, want.report.iterations) << what;
+    ASSERT_EQ(got.report.accelerations, want.report.accelerations) << what;
+    for (double RatioDescentReport::*f : {&RatioDescentReport::gradient, &RatioDescentReport::ratio,
+                                          &RatioDescentReport::residual})
+        ASSERT_TRUE(sameDouble(got.report.*f, want.report.*f)) << what;
+    for (std::size_t i = 0; i < want.x.size(); ++i)
+        ASSERT_TRUE(sameDouble(got.x[i], want.x[i])) << what << ": x[" << i << "]";
+    ASSERT_GE(got.trace.size(), entries) << what;
+    for (std::size_t t = 0; t < entries; ++t)
+        ASSERT_TRUE(sameDouble(got.trace[t], want.trace[t]))
+            << what << ": r[" << t << "] = " << describe(got.trace[t]) << ", want "
+            << describe(want.trace[t]);
+}
+
+// Every kind of stop, with and without scaling and the Ritz step, writes into
+// storage grown on request exactly what it writes into a buffer of the whole
+// length: runs of up to 3000 iterations (a dozen growths), gradient and
+// tolerance stops inside a stretch, stationary stops whose fill asks for the
+// whole length at once (after the Ritz step, too). The lengths asked for
+// double from 256 and never pass the whole length, so the storage is within
+// twice what is written, or the whole length after a stationary stop.
+TEST(GrowingTrace, HoldsWhatTheBufferHoldsAtEveryStop) {
+    std::mt19937_64 rng(testSeed("HoldsWhatTheBufferHoldsAtEveryStop", 1616));
+    int stops[5] = {0, 0, 0, 0, 0};
+    for (int i = 0; i < 120; ++i) {
+        Problem p = i % 17 == 0 ? Problem{0, {}, {}, {}, 0.5, {}, {}, 2.0, 0} : generalProblem(rng, 1, 12);
+        if (i % 3 == 0) {  // a Rayleigh quotient: mostly stationary
+            std::fill(p.c.begin(), p.c.end(), 0.0), std::fill(p.d.begin(), p.d.end(), 0.0);
+            p.alpha = p.beta = 0.0;
+        }
+        const std::int64_t iterations = static_cast<std::int64_t>(rng() % 3000) - 2;
+        RatioDescentOptions options;
+        options.scaling = i % 4 == 1 ? ratioDescentScalingDiagonal : ratioDescentScalingNone;
+        options.acceleration = i % 5 == 2 ? ratioDescentAccelerationRitz : ratioDescentAccelerationNone;
+        const Solve half = solve(fastestIterationKernels(), p, iterations / 2, options);
+        if (i % 6 == 1) options.gradientTolerance = half.report.gradient;
+        if (i % 6 == 4) options.tolerance = half.report.residual;
+        const Solve want = solve(fastestIterationKernels(), p, iterations, options);
+        GrowingTrace g;
+        const Solve got = solveGrowing(p, iterations, options, g);
+        ++stops[want.report.stop];
+        const std::int64_t length = std::max<std::int64_t>(iterations, 0) + 1;
+        const std::int64_t written =
+            want.report.stop == ratioDescentStopStationary ? length : want.report.iterations + 1;
+        const std::string what = "problem " + std::to_string(i);
+        expectSameSolve(got, want, static_cast<std::size_t>(written), what);
+        ASSERT_EQ(g.lengths.front(), std::min<std::int64_t>(length, 256)) << what;
+        for (std::size_t k = 1; k < g.lengths.size(); ++k)
+            ASSERT_TRUE(g.lengths[k] >= 2 * g.lengths[k - 1] || g.lengths[k] == length) << what;
+        ASSERT_LE(g.lengths.back(), length) << what;
+        if (want.report.stop != ratioDescentStopStationary)
+            ASSERT_LT(g.lengths.back(), std::max<std::int64_t>(2 * written, 257)) << what;
+    }
+    for (int stop : {0, 1, 2, 4}) EXPECT_GE(stops[stop], 8) << "stop " << stop;
+    // Stationary from the start (x0 the lowest eigenvector): with the Ritz
+    // step the fill runs on to the first checkpoint, 300, past the first
+    // storage, and after the refused step to the whole length.
+    Problem eigen{300, std::vector<double>(300, 0.0), symmetricMatrix(300, [](std::int64_t i, std::int64_t j) {
+                      return i == j ? static_cast<double>(300 - i) : 0.0;
+                  }), std::vector<double>(300, 0.0), 0.0, {}, std::vector<double>(300, 0.0), 0.0, 0};
+    eigen.Q = symmetricMatrix(300, [](std::int64_t i, std::int64_t j) { return i == j ? 1.0 : 0.0; });
+    eigen.x0[299] = 1.0;
+    RatioDescentOptions ritz;
+    ritz.acceleration = ratioDescentAccelerationRitz;
+    const Solve want = solve(fastestIterationKernels(), eigen, 1000, ritz);
+    ASSERT_EQ(want.report.stop, ratioDescentStopStationary);
+    GrowingTrace g;
+    expectSameSolve(solveGrowing(eigen, 1000, ritz, g), want, 1001, "stationary start");
+    EXPECT_EQ(g.lengths, (std::vector<std::int64_t>{256, 512, 1001}));
+}
+
+// A refused growth ends the solve where the storage ends, as an interrupt
+// would: the point, report and entries of the run to that count. Refusing
+// the first storage leaves x untouched; refusing a stationary fill leaves the
+// stationary point, which the full count gives too.
+TEST(GrowingTrace, RefusedGrowthEndsTheSolveWithThePointReached) {
+    std::mt19937_64 rng(testSeed("RefusedGrowthEndsTheSolveWithThePointReached", 2727));
+    const Problem p = generalProblem(rng, 30, 30);
+    ASSERT_EQ(solve(fastestIterationKernels(), p, 5000, {}).report.stop, ratioDescentStopIterations);
+    // Lengths 256, 512, 1024, 2048, 4096 would be asked for.
+    // The first storage, the second (512) and the fifth (4096).
+    for (std::int64_t refuse : {1, 257, 2049}) {
+        GrowingTrace g;
+        g.refuseFrom = refuse;
+        const Solve got = solveGrowing(p, 5000, {}, g);
+        ASSERT_EQ(got.status, ratioDescentOutOfMemory) << refuse;
+        if (refuse == 1) {
+            EXPECT_EQ(got.x, std::vector<double>(30, -7.0));
+            continue;
+        }
+        EXPECT_EQ(got.report.stop, ratioDescentStopInterrupted);
+        ASSERT_EQ(got.report.iterations + 1, g.lengths.back());
+        Solve want = solve(fastestIterationKernels(), p, got.report.iterations, {});
+        want.status = ratioDescentOutOfMemory, want.report.stop = ratioDescentStopInterrupted;
+        expectSameSolve(got, want, want.trace.size(), "refused growth " + std::to_string(refuse));
+    }
+    Problem rayleigh = p;
+    std::fill(rayleigh.c.begin(), rayleigh.c.end(), 0.0), std::fill(rayleigh.d.begin(), rayleigh.d.end(), 0.0);
+    rayleigh.alpha = rayleigh.beta = 0.0;
+    GrowingTrace g;
+    g.refuseFrom = 1000001;
+    const Solve got = solveGrowing(rayleigh, 1000000, {}, g);
+    const Solve full = solve(fastestIterationKernels(), rayleigh, 1000000, {});
+    ASSERT_EQ(full.report.stop, ratioDescentStopStationary);
+    ASSERT_EQ(got.status, ratioDescentOutOfMemory);
+    EXPECT_EQ(got.report.stop, ratioDescentStopInterrupted);
+    EXPECT_EQ(got.report.iterations, full.report.iterations);
+    for (std::size_t i = 0; i < 30; ++i) EXPECT_TRUE(sameDouble(got.x[i], full.x[i]));
 }
 
 TEST(StoppingInterrupt, EmptyProblemIsStationaryOrStopsForItsZeroGradient) {

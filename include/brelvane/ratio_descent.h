@@ -24,7 +24,11 @@ namespace brelvane {
 
 enum RatioDescentStatus {
     ratioDescentOk = 0,
-    // The work vectors could not be allocated; x is left untouched.
+    // The work vectors, or the first storage of a growing trace, could not be
+    // allocated: x is left untouched. Or a growing trace could not grow
+    // further (RatioDescentOptions::growTrace answered null): the solve then
+    // ends as an interrupted one does, x and the trace holding the point
+    // reached, and the report saying where (stop ratioDescentStopInterrupted).
     ratioDescentOutOfMemory = 1,
     // n is larger than the BLAS this library was built against can index;
     // x is left untouched.
@@ -45,7 +49,8 @@ enum RatioDescentStop {
     // one the full count gives, and the trace is filled out with the
     // repeated ratio.
     ratioDescentStopStationary = 2,
-    // The interrupt poll answered true.
+    // The interrupt poll answered true, or a growing trace could not grow
+    // (the status tells which).
     ratioDescentStopInterrupted = 3,
     // At a checkpoint, the relative residual was <= tolerance.
     ratioDescentStopTolerance = 4,
@@ -112,6 +117,21 @@ struct RatioDescentOptions {
     double tolerance = 0.0;
     // Any value other than ratioDescentAccelerationRitz is none.
     RatioDescentAcceleration acceleration = ratioDescentAccelerationNone;
+    // A trace whose storage grows with the solve, for a caller who would
+    // rather not hold max(iterations, 0) + 1 doubles for a solve that may
+    // stop early; used when the trace argument is null. growTrace(traceContext,
+    // length) returns storage for at least `length` doubles that begins with
+    // the entries written so far (as realloc keeps them), or null when it
+    // cannot, leaving the storage as it was (the solve then returns
+    // ratioDescentOutOfMemory). The storage is the caller's throughout: it
+    // keeps track of it through the context and frees it. Lengths start at
+    // min(256, max(iterations, 0) + 1) and at least double, up to
+    // max(iterations, 0) + 1, so growing to m entries copies fewer than 2m;
+    // a stationary stop asks for the whole length at once, for its fill. The
+    // entries written are report->iterations + 1, or all of them after a
+    // stationary stop. Null: no trace.
+    double* (*growTrace)(void* context, std::int64_t length) = nullptr;
+    void* traceContext = nullptr;
 };
 
 struct RatioDescentReport {
@@ -156,7 +176,8 @@ RatioDescentStatus ratioDescentTrace(double* x, double* trace, const double* x0,
                                      const double* d, double beta, std::int64_t n,
                                      std::int64_t iterations);
 
-// ratioDescentTrace with stopping controls: trace (may be null) must hold
+// ratioDescentTrace with stopping controls: trace (may be null, see
+// RatioDescentOptions::growTrace for one that grows) must hold
 // max(iterations, 0) + 1 doubles; after a gradient stop only its first
 // report->iterations + 1 entries are written, after a stationary stop all of
 // them. report (may be null) receives why and where the solve stopped. With
