@@ -376,6 +376,18 @@ Outcome emptySolve(const RatioProblem& p, std::int64_t steps, const RatioDescent
     return {1, ratioDescentStopStationary, 0.0};
 }
 
+// The work vectors' memory: the caller's allocator when it gives one.
+void* allocateWork(const RatioDescentOptions& o, std::size_t bytes) {
+    if (o.allocate && o.release) return o.allocate(o.allocationContext, bytes);
+    return std::malloc(bytes);
+}
+
+void releaseWork(const RatioDescentOptions& o, void* block) {
+    if (block == nullptr) return;
+    if (o.allocate && o.release) return o.release(o.allocationContext, block);
+    std::free(block);
+}
+
 // Bytes of n doubles times `count`, or 0 when that does not fit a size_t.
 std::size_t bytesFor(std::int64_t n, std::int64_t count) {
     const std::uint64_t limit = std::numeric_limits<std::size_t>::max() / sizeof(double);
@@ -433,10 +445,10 @@ RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, 
     const std::size_t bytes = bytesFor(n, 1);
     const std::size_t historyBytes = accelerated ? bytesFor(n, ritzHistoryDoubles(1)) : 0;
     if (bytes == 0 || (accelerated && historyBytes == 0)) return ratioDescentOutOfMemory;
-    double* Px = static_cast<double*>(std::malloc(bytes));
-    double* Qx = static_cast<double*>(std::malloc(bytes));
-    double* w = scaled ? static_cast<double*>(std::malloc(bytes)) : nullptr;
-    double* slots = accelerated ? static_cast<double*>(std::malloc(historyBytes)) : nullptr;
+    double* Px = static_cast<double*>(allocateWork(o, bytes));
+    double* Qx = static_cast<double*>(allocateWork(o, bytes));
+    double* w = scaled ? static_cast<double*>(allocateWork(o, bytes)) : nullptr;
+    double* slots = accelerated ? static_cast<double*>(allocateWork(o, historyBytes)) : nullptr;
     RatioDescentStatus status = ratioDescentOutOfMemory;
     if (Px && Qx && (w || !scaled) && (slots || !accelerated)) {
         std::memcpy(x, x0, bytes);
@@ -471,10 +483,10 @@ RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, 
                  : out.stop == ratioDescentStopInterrupted ? ratioDescentInterrupted
                                                            : ratioDescentOk;
     }
-    std::free(Px);
-    std::free(Qx);
-    std::free(w);
-    std::free(slots);
+    releaseWork(o, Px);
+    releaseWork(o, Qx);
+    releaseWork(o, w);
+    releaseWork(o, slots);
     return status;
 }
 

@@ -102,6 +102,50 @@ TEST(SolverBoundary, EachFailedAllocationIsReportedLeavesXAloneAndLeaksNothing) 
     }
 }
 
+// With an allocator in the options (as a MEX host's memory), every work
+// vector comes from it, none from malloc, and each goes back to it, also when
+// one of them cannot be had.
+TEST(SolverBoundary, AnAllocatorInTheOptionsServesEveryWorkVector) {
+    struct Counts {
+        int calls, live, failAt;
+    };
+    RatioDescentOptions options;
+    options.scaling = ratioDescentScalingDiagonal;
+    options.acceleration = ratioDescentAccelerationRitz;
+    options.allocate = [](void* context, std::size_t bytes) -> void* {
+        Counts& k = *static_cast<Counts*>(context);
+        if (++k.calls == k.failAt) return nullptr;
+        ++k.live;
+        return __real_malloc(bytes);
+    };
+    options.release = [](void* context, void* block) {
+        --static_cast<Counts*>(context)->live;
+        __real_free(block);
+    };
+    RatioDescentOptions plain = options;
+    plain.allocate = nullptr, plain.release = nullptr;
+    std::vector<double> want(3);
+    ASSERT_EQ(ratioDescentWithOptions(want.data(), nullptr, x0.data(), P.data(), c.data(), 0.5,
+                                      Q.data(), d.data(), 2.0, 3, 10, plain, nullptr),
+              ratioDescentOk);
+    for (int refuse = 0; refuse <= 4; ++refuse) {
+        Counts counts{0, 0, refuse};
+        options.allocationContext = &counts;
+        std::vector<double> x(3, -7.0);
+        mallocCalls = 0, failAt = 0, live = 0;
+        armed = true;
+        const RatioDescentStatus s = ratioDescentWithOptions(
+            x.data(), nullptr, x0.data(), P.data(), c.data(), 0.5, Q.data(), d.data(), 2.0, 3, 10,
+            options, nullptr);
+        armed = false;
+        EXPECT_EQ(mallocCalls, 0) << refuse;
+        EXPECT_EQ(counts.live, 0) << refuse;
+        EXPECT_EQ(s, refuse == 0 ? ratioDescentOk : ratioDescentOutOfMemory) << refuse;
+        EXPECT_EQ(x, refuse == 0 ? want : std::vector<double>(3, -7.0)) << refuse;
+        if (refuse == 0) EXPECT_EQ(counts.calls, 4);  // P*x, Q*x, the weights, the Ritz slots
+    }
+}
+
 TEST(SolverBoundary, SizesNoMachineCanHoldAreRefusedBeforeAnyAllocation) {
     const std::int64_t huge[] = {std::int64_t{1} << 31, std::numeric_limits<std::int64_t>::max()};
     for (std::int64_t n : huge) {

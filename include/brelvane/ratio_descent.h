@@ -18,6 +18,7 @@
 #ifndef BRELVANE_RATIO_DESCENT_H
 #define BRELVANE_RATIO_DESCENT_H
 
+#include <cstddef>
 #include <cstdint>
 
 namespace brelvane {
@@ -132,6 +133,15 @@ struct RatioDescentOptions {
     // stationary stop. Null: no trace.
     double* (*growTrace)(void* context, std::int64_t length) = nullptr;
     void* traceContext = nullptr;
+    // Where the work vectors come from (both set), for a caller whose
+    // growTrace or interrupt poll may not return: a MEX host abandons a call
+    // from inside its own allocator, unwinding through the solve, and memory
+    // it reclaims cannot then leak. allocate(allocationContext, bytes)
+    // returns a block or null when it cannot; release gives one back. Unset:
+    // std::malloc and std::free.
+    void* (*allocate)(void* context, std::size_t bytes) = nullptr;
+    void (*release)(void* context, void* block) = nullptr;
+    void* allocationContext = nullptr;
 };
 
 struct RatioDescentReport {
