@@ -59,8 +59,20 @@ mxArray* mxCreateString(const char* str);
 mxArray* mxCreateStructMatrix(mwSize m, mwSize n, int nfields, const char** fieldnames);
 void mxSetFieldByNumber(mxArray* pm, mwIndex index, int fieldnumber, mxArray* value);
 
-// Changes the row count only; the data stay where they are.
+// Changes the row count only; the data stay where they are, and no memory is
+// given back.
 void mxSetM(mxArray* pm, mwSize m);
+
+// Memory the host reclaims when it abandons the call (and at its end, unless
+// handed to an output). Inside a MEX call MATLAB's mxMalloc and mxRealloc do
+// not return on failure: the host abandons the call with its own error, as
+// Octave's mxMalloc does; Octave's mxRealloc returns null, leaving the block.
+void* mxMalloc(std::size_t n);
+void* mxRealloc(void* ptr, std::size_t size);
+void mxFree(void* ptr);
+// The array's data become pr, which must come from mxMalloc or mxRealloc;
+// the old data are not freed.
+void mxSetPr(mxArray* pm, double* pr);
 
 // Does not return inside a MEX call: the host abandons the call and raises
 // the error in the caller. errormsg is a printf format.

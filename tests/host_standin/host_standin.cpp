@@ -20,6 +20,22 @@ namespace {
 std::vector<mxArray_tag*> createdDuringCall;
 std::size_t liveCreated = 0;
 
+// Blocks from mxMalloc and mxRealloc during the current call, not yet freed
+// or handed to an array, with their sizes in bytes.
+std::vector<std::pair<double*, std::size_t>> allocatedDuringCall;
+
+// Bytes of the host's memory held for the module: the data blocks of the
+// arrays it created (as allocated, whatever mxSetM says) and its mxMalloc
+// blocks; the most held at once since the current call began.
+std::size_t heldBytes = 0;
+std::size_t peakBytes = 0;
+std::size_t heldAtCall = 0;
+
+void hold(std::size_t bytes) {
+    heldBytes += bytes;
+    peakBytes = std::max(peakBytes, heldBytes);
+}
+
 [[noreturn]] void hostFault(const char* what) {
     std::fprintf(stderr, "stand-in host: %s\n", what);
     std::abort();
@@ -46,6 +62,7 @@ void destroyCreated(mxArray_tag* a) {
     for (int f = 0; f < a->fieldCount; ++f) delete[] a->fieldNames[f];
     delete[] a->fieldNames;
     delete[] a->fields;
+    heldBytes -= a->capacity * sizeof(double);
     standin::destroyArray(a);
     --liveCreated;
 }
@@ -53,13 +70,40 @@ void destroyCreated(mxArray_tag* a) {
 mxArray_tag* created(mxArray_tag* a) {
     createdDuringCall.push_back(a);
     ++liveCreated;
+    hold(a->capacity * sizeof(double));
     return a;
 }
 
+// An empty array still holds a block, as in Octave, so that data replaced
+// by mxSetPr without mxFree would show.
 mxArray_tag* createDouble(std::size_t m, std::size_t n) {
     if (m != 0 && n > standin::maxCreatedElements / m)
         mexErrMsgIdAndTxt("standin:outOfMemory", "Out of memory: %zu-by-%zu array.", m, n);
-    return created(standin::newArray("double", m, n));
+    mxArray_tag* a = standin::newArray("double", m, n);
+    if (a->pr == nullptr) a->pr = new double[1]();
+    return created(a);
+}
+
+// A block for mxMalloc or mxRealloc; beyond the largest array, the call is
+// abandoned as MATLAB abandons it.
+double* allocateBlock(std::size_t bytes) {
+    if (bytes > standin::maxCreatedElements * sizeof(double))
+        mexErrMsgIdAndTxt("standin:outOfMemory", "Out of memory: a block of %zu bytes.", bytes);
+    double* p = new double[bytes / sizeof(double) + 1];
+    allocatedDuringCall.emplace_back(p, bytes);
+    hold(bytes);
+    return p;
+}
+
+std::vector<std::pair<double*, std::size_t>>::iterator allocatedBlock(const void* p) {
+    return std::find_if(allocatedDuringCall.begin(), allocatedDuringCall.end(),
+                        [p](const std::pair<double*, std::size_t>& b) { return b.first == p; });
+}
+
+void freeBlock(std::vector<std::pair<double*, std::size_t>>::iterator b) {
+    heldBytes -= b->second;
+    delete[] b->first;
+    allocatedDuringCall.erase(b);
 }
 
 // The stand-in libut (BRELVANE_STANDIN_LIBUT), loaded on first use into
@@ -88,7 +132,9 @@ mxArray_tag* newArray(const char* className, std::size_t m, std::size_t n, const
     const std::size_t count = m * n;
     double* pr = count > 0 ? new double[count]() : nullptr;
     if (values != nullptr && count > 0) std::memcpy(pr, values, count * sizeof(double));
-    return new mxArray_tag{className, isComplex, isSparse, m, n, pr};
+    mxArray_tag* a = new mxArray_tag{className, isComplex, isSparse, m, n, pr};
+    a->capacity = count;
+    return a;
 }
 
 void destroyArray(mxArray_tag* a) {
@@ -98,6 +144,8 @@ void destroyArray(mxArray_tag* a) {
 }
 
 std::size_t liveCreatedArrays() { return liveCreated; }
+
+std::size_t peakCallBytes() { return peakBytes - heldAtCall; }
 
 mxArray_tag* newText(const char* text) {
     std::vector<double> codes(text, text + std::strlen(text));
@@ -118,6 +166,7 @@ CallOutcome callMexFunction(int nlhs, mxArray_tag** plhs, int nrhs, mxArray_tag*
     std::unique_ptr<const mxArray_tag*[]> in(new const mxArray_tag*[inputs]);
     std::copy(prhs, prhs + inputs, in.get());
     createdDuringCall.clear();
+    heldAtCall = peakBytes = heldBytes;
     libut();  // loaded before any MEX call, as MATLAB has it
     try {
         mexFunction(nlhs, out.get(), nrhs, in.get());
@@ -125,11 +174,15 @@ CallOutcome callMexFunction(int nlhs, mxArray_tag** plhs, int nrhs, mxArray_tag*
         // The host reclaims everything the abandoned call created.
         for (mxArray_tag* a : createdDuringCall) destroyCreated(a);
         createdDuringCall.clear();
+        while (!allocatedDuringCall.empty()) freeBlock(allocatedDuringCall.begin());
         std::fill(plhs, plhs + slots, nullptr);
         return {e.id, e.message};
     }
     mxArray_tag** const end = out.get() + slots;
     if (out[0] == nullptr) hostFault("mexFunction returned without setting plhs[0]");
+    // MATLAB would free it; a module that leaves it there forgot it.
+    if (!allocatedDuringCall.empty())
+        hostFault("mexFunction returned with mxMalloc memory it neither freed nor handed out");
     for (mxArray_tag* a : createdDuringCall)
         if (std::find(out.get(), end, a) == end)
             hostFault("mexFunction returned with an array it created but did not return");
@@ -244,9 +297,10 @@ static void setField(mxArray* a, std::size_t index, int field, mxArray* value) {
     slot = value;
 }
 
-// Only ever shrinks here: the data stay in place.
+// The data and their block stay as they are: no memory is given back, and
+// no more rows than the block holds are allowed.
 static void setRows(mxArray* a, std::size_t m) {
-    if (m > a->m) hostFault("mxSetM beyond the array's data");
+    if (a->n != 0 && m > a->capacity / a->n) hostFault("mxSetM beyond the array's data block");
     a->m = m;
 }
 
@@ -283,6 +337,49 @@ void mxSetFieldByNumber(mxArray* a, mwIndex index, int field, mxArray* value) {
     setField(a, index, field, value);
 }
 void mxSetM(mxArray* a, mwSize m) { setRows(a, m); }
+
+void* mxMalloc(std::size_t n) { return allocateBlock(n); }
+
+// A new block with the old one's contents, the old one freed, as MATLAB's
+// mxRealloc may move a block.
+void* mxRealloc(void* ptr, std::size_t size) {
+    const auto old = allocatedBlock(ptr);
+    if (old == allocatedDuringCall.end()) hostFault("mxRealloc of memory not from mxMalloc");
+    const std::size_t kept = std::min(old->second, size);
+    double* p = allocateBlock(size);
+    std::memcpy(p, allocatedBlock(ptr)->first, kept);
+    freeBlock(allocatedBlock(ptr));
+    return p;
+}
+
+// An mxMalloc block, or the data of an array created in this call (which
+// then holds none until mxSetPr).
+void mxFree(void* ptr) {
+    if (ptr == nullptr) return;
+    const auto block = allocatedBlock(ptr);
+    if (block != allocatedDuringCall.end()) return freeBlock(block);
+    for (mxArray_tag* a : createdDuringCall)
+        if (a->pr == ptr) {
+            heldBytes -= a->capacity * sizeof(double);
+            delete[] a->pr;
+            a->pr = nullptr;
+            a->capacity = 0;
+            return;
+        }
+    hostFault("mxFree of memory the module was not given");
+}
+
+// The array takes the block over; its old data must have been freed.
+void mxSetPr(mxArray* a, double* pr) {
+    if (std::find(createdDuringCall.begin(), createdDuringCall.end(), a) == createdDuringCall.end())
+        hostFault("mxSetPr on an array not created in this call");
+    if (a->pr != nullptr) hostFault("mxSetPr over data it would leak");
+    const auto block = allocatedBlock(pr);
+    if (block == allocatedDuringCall.end()) hostFault("mxSetPr with memory not from mxMalloc");
+    a->pr = pr;
+    a->capacity = block->second / sizeof(double);
+    allocatedDuringCall.erase(block);
+}
 
 void mexErrMsgIdAndTxt(const char* errorid, const char* errormsg, ...) {
     StandinMexError error;

@@ -31,6 +31,14 @@ mxArray_tag* newText(const char* text);
 // Arrays made by mxCreateDoubleMatrix and not destroyed yet.
 std::size_t liveCreatedArrays();
 
+// The most bytes of the host's memory the last call held at once for its
+// arrays' data blocks (as allocated, whatever their row count says) and its
+// mxMalloc blocks, beyond what earlier calls' outputs hold. mxMalloc and
+// mxRealloc abandon the call with standin:outOfMemory beyond
+// maxCreatedElements doubles, and a call that returns with a block neither
+// freed nor handed to an output (mxSetPr) stops the process.
+std::size_t peakCallBytes();
+
 struct CallOutcome {
     std::string errorId;  // empty when the call returned normally
     std::string message;

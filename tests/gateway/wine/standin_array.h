@@ -16,6 +16,9 @@ struct mxArray_tag {
     std::size_t m;
     std::size_t n;
     double* pr;  // m*n elements
+    // Elements the block at pr holds, at least m*n: the host's memory, which
+    // mxSetM does not change.
+    std::size_t capacity = 0;
     int fieldCount = 0;
     char** fieldNames = nullptr;     // fieldCount names
     mxArray_tag** fields = nullptr;  // fields[element * fieldCount + field], null until set

@@ -1,6 +1,8 @@
 // Stand-in libmx.dll: the array functions Brelvane.mexw64 imports, on the stand-in mxArray.
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
 #include "standin_array.h"
 
@@ -12,6 +14,24 @@ bool isNumericClass(const char* name) {
     for (const char* candidate : numeric)
         if (std::strcmp(name, candidate) == 0) return true;
     return false;
+}
+
+// Sizes in bytes of the blocks mxMalloc and mxRealloc handed out, so that
+// mxSetPr knows how many elements an array's block holds.
+std::map<void*, std::size_t>& blockSizes() {
+    static std::map<void*, std::size_t> sizes;
+    return sizes;
+}
+
+// What MATLAB does where its allocators fail inside a MEX call: the call is
+// abandoned with the host's own error.
+void* allocated(void* p, std::size_t bytes) {
+    if (p == nullptr) {
+        StandinMexError error{"standin:outOfMemory", "Out of memory."};
+        throw error;
+    }
+    blockSizes()[p] = bytes;
+    return p;
 }
 
 }  // namespace
@@ -47,6 +67,7 @@ mxArray_tag* mxCreateDoubleMatrix_700(int m, int n, int /*complexity*/) {
                      static_cast<std::size_t>(m),
                      static_cast<std::size_t>(n),
                      static_cast<double*>(std::calloc(count > 0 ? count : 1, sizeof(double)))};
+    a->capacity = count;
     return a;
 }
 
@@ -100,6 +121,37 @@ void mxSetFieldByNumber_700(mxArray_tag* a, int index, int field, mxArray_tag* v
     a->fields[index * a->fieldCount + field] = value;
 }
 
-void mxSetM_700(mxArray_tag* a, int m) { a->m = static_cast<std::size_t>(m); }
+// No memory is given back; rows beyond the data block are a fault of the module's.
+void mxSetM_700(mxArray_tag* a, int m) {
+    if (a->n != 0 && static_cast<std::size_t>(m) > a->capacity / a->n) {
+        std::fprintf(stderr, "stand-in libmx: mxSetM beyond the array's data block\n");
+        std::abort();
+    }
+    a->m = static_cast<std::size_t>(m);
+}
+
+void* mxMalloc(std::size_t n) { return allocated(std::malloc(n > 0 ? n : 1), n); }
+
+void* mxRealloc(void* ptr, std::size_t size) {
+    void* p = std::realloc(ptr, size > 0 ? size : 1);
+    if (p != nullptr) blockSizes().erase(ptr);
+    return allocated(p, size);
+}
+
+void mxFree(void* ptr) {
+    blockSizes().erase(ptr);
+    std::free(ptr);
+}
+
+void mxSetPr(mxArray_tag* a, double* pr) {
+    const auto block = blockSizes().find(pr);
+    if (block == blockSizes().end()) {
+        std::fprintf(stderr, "stand-in libmx: mxSetPr with memory not from mxMalloc\n");
+        std::abort();
+    }
+    a->pr = pr;
+    a->capacity = block->second / sizeof(double);
+    blockSizes().erase(block);
+}
 
 }  // extern "C"
