@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #if defined(_WIN32)
@@ -355,6 +356,75 @@ void acknowledgeInterrupt(const HostInterrupt& h) {
     if (h.setPending != nullptr) h.setPending(false);
 }
 
+// ---- Memory of the solve, and r grown as the descent runs -------------------
+
+// The host's allocators do not tell us of a failure: MATLAB's abandon the
+// call with the host's own error, and so does Octave's mxMalloc (its
+// mxRealloc answers null, leaving the block). So the size is first taken from
+// the C library and given straight back: a refusal there is reported as
+// ours, Brelvane:outOfMemory. The rest is the host's memory, which it
+// reclaims when it abandons the call, so that no error, ours or the host's
+// (its allocator refusing what the C library just gave), leaks any of it:
+// the solver's work vectors and r's storage come from here. Null when the C
+// library refuses, or Octave's mxRealloc does.
+void* hostMemory(void* block, std::uint64_t bytes) {
+    if (bytes > SIZE_MAX) return nullptr;
+    // volatile: a compiler may drop a malloc whose block is only freed.
+    void* volatile room = std::malloc(static_cast<std::size_t>(bytes));
+    if (room == nullptr) return nullptr;
+    std::free(room);
+    return block == nullptr ? mxMalloc(static_cast<std::size_t>(bytes))
+                            : mxRealloc(block, static_cast<std::size_t>(bytes));
+}
+
+void* allocateWork(void*, std::size_t bytes) { return hostMemory(nullptr, bytes); }
+void releaseWork(void*, void* block) { mxFree(block); }
+
+// r holds R(x0) and R after each iteration, at most 2^31 - 1 values (a
+// 32-bit dimension, as n has): with r, a count beyond 2^31 - 2 acts as 2^31 - 2.
+constexpr std::int64_t maxTraceIterations = 2147483646;
+
+// r's storage; `refused` is the length it could not grow to, 0 if none.
+struct TraceStorage {
+    double* data;
+    std::int64_t refused;
+};
+
+// The solver's growTrace: the storage moves to a larger host block, at the
+// lengths the solver asks for (doubling, so r costs what its entries do).
+double* growTrace(void* context, std::int64_t length) {
+    TraceStorage* r = static_cast<TraceStorage*>(context);
+    void* grown = hostMemory(r->data, static_cast<std::uint64_t>(length) * sizeof(double));
+    if (grown == nullptr) {
+        r->refused = length;
+        return nullptr;
+    }
+    r->data = static_cast<double*>(grown);
+    return r->data;
+}
+
+// The solve's memory from the host, and r's storage when r is asked for.
+void useHostMemory(RatioDescentOptions& options, TraceStorage* trace) {
+    options.allocate = allocateWork;
+    options.release = releaseWork;
+    if (trace != nullptr) {
+        options.growTrace = growTrace;
+        options.traceContext = trace;
+    }
+}
+
+// r as an m-by-1 column that takes the storage over, cut to its m entries
+// first: mxSetM alone gives no memory back, so r would keep the whole block.
+mxArray* traceColumn(double* data, std::int64_t m) {
+    void* exact = mxRealloc(data, static_cast<std::size_t>(m) * sizeof(double));
+    mxArray* r = mxCreateDoubleMatrix(0, 1, mxREAL);
+    // Whatever the host holds for an empty array (Octave: a block) goes first.
+    mxFree(mxGetPr(r));
+    mxSetPr(r, static_cast<double*>(exact != nullptr ? exact : data));
+    mxSetM(r, static_cast<mwSize>(m));
+    return r;
+}
+
 // ---- Results ----------------------------------------------------------------
 
 void requireSolved(RatioDescentStatus status, std::int64_t n) {
@@ -414,42 +484,40 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const double beta = requireRealScalar(prhs[6], "beta");
     RatioDescentOptions options = readOptions(nrhs, prhs);
 
-    // r holds R(x0) and the ratio after each iteration; its length must fit
-    // a 32-bit dimension, as n does.
-    const std::int64_t traceLength = (iterations > 0 ? iterations : 0) + 1;
-    if (nlhs >= 2 && traceLength > std::int64_t{2147483647})
-        fail("Brelvane:outOfRange",
-             "With the output r, iterations must be below 2^31 - 1 (r has iterations + 1 "
-             "elements), but is %lld.",
-             static_cast<long long>(iterations));
-
     HostInterrupt host = findHostInterrupt();
     if (host.octaveState != nullptr || host.isPending != nullptr) {
         options.interruptPending = hostInterruptPending;
         options.interruptContext = &host;
     }
+    TraceStorage trace{nullptr, 0};
+    const bool wantTrace = nlhs >= 2;
+    useHostMemory(options, wantTrace ? &trace : nullptr);
+    const std::int64_t count =
+        wantTrace && iterations > maxTraceIterations ? maxTraceIterations : iterations;
 
-    // Stored before any computing: from here on the host owns the results, so
-    // nothing leaks if it abandons the call.
+    // Stored before any computing: from here on the host owns x, as it owns
+    // every block of the solve, so nothing leaks if it abandons the call.
     plhs[0] = mxCreateDoubleMatrix(static_cast<mwSize>(n), 1, mxREAL);
-    double* trace = nullptr;
-    if (nlhs >= 2) {
-        plhs[1] = mxCreateDoubleMatrix(static_cast<mwSize>(traceLength), 1, mxREAL);
-        trace = mxGetPr(plhs[1]);
-    }
     RatioDescentReport report;
-    const RatioDescentStatus status =
-        ratioDescentWithOptions(mxGetPr(plhs[0]), trace, x0, P, c, alpha, Q, d, beta, n,
-                                iterations, options, &report);
+    const RatioDescentStatus status = ratioDescentWithOptions(
+        mxGetPr(plhs[0]), nullptr, x0, P, c, alpha, Q, d, beta, n, count, options, &report);
+    if (status != ratioDescentOk) mxFree(trace.data);
     if (status == ratioDescentInterrupted) {
         acknowledgeInterrupt(host);
         fail("Brelvane:interrupted", "Interrupted by the user after %lld of %lld iterations.",
              static_cast<long long>(report.iterations), static_cast<long long>(iterations));
     }
+    if (trace.refused > 0)
+        fail("Brelvane:outOfMemory",
+             "r could not grow to %lld elements after %lld iterations: not enough memory. Ask "
+             "for x alone, or for fewer iterations.",
+             static_cast<long long>(trace.refused), static_cast<long long>(report.iterations));
     requireSolved(status, n);
-    // After a gradient or tolerance stop r ends at the returned point.
-    if (trace != nullptr &&
-        (report.stop == ratioDescentStopGradient || report.stop == ratioDescentStopTolerance))
-        mxSetM(plhs[1], static_cast<mwSize>(report.iterations + 1));
+    // r ends at the returned point, except that a stationary stop fills it out
+    // to the full count.
+    if (wantTrace)
+        plhs[1] = traceColumn(trace.data, report.stop == ratioDescentStopStationary
+                                              ? (count > 0 ? count : 0) + 1
+                                              : report.iterations + 1);
     if (nlhs >= 3) plhs[2] = reportStruct(report, options.scaling);
 }

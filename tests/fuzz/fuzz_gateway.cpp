@@ -106,24 +106,23 @@ mxArray_tag* decodeArgument(FuzzInput& in, int position, std::size_t dims) {
 }
 
 // With n >= 1, an iteration count of 2^16 or more would keep one input running
-// for minutes, so it is folded below 2^16; except where the gateway or the
-// host refuses the call before any solving: 2^63 and beyond, and, with the
-// output r, counts whose r is too long for a 32-bit dimension or for the host.
+// for minutes, and with r a stationary stop fills r out to the count, so such
+// counts are folded below 2^16; except where the gateway refuses the call
+// before any solving: 2^63 and beyond. With n = 0 and x alone, any count is
+// instant.
 void boundWork(std::vector<mxArray_tag*>& args, int nlhs) {
     if (args.size() < 9 || args[7]->m * args[7]->n == 0 || args[8]->m * args[8]->n == 0) return;
     const double n = std::trunc(args[7]->pr[0]);
     double& iterations = args[8]->pr[0];
     const double t = std::trunc(iterations);
-    const bool refusedWithTrace =
-        nlhs >= 2 && t >= static_cast<double>(standin::maxCreatedElements);
-    if (std::isfinite(n) && n >= 1.0 && t >= 65536.0 && t < 9223372036854775808.0 &&
-        !refusedWithTrace)
+    if (std::isfinite(n) && (n >= 1.0 || nlhs >= 2) && t >= 65536.0 && t < 9223372036854775808.0)
         iterations = std::fmod(t, 65536.0);
 }
 
+// Also in a block of exactly its elements: r is cut to its length.
 bool sameColumn(const mxArray_tag* a, const std::vector<double>& want) {
     if (a == nullptr || !classIs(a->className, "double") || a->isComplex || a->isSparse ||
-        a->m != want.size() || a->n != 1)
+        a->m != want.size() || a->n != 1 || a->capacity != want.size())
         return false;
     for (std::size_t i = 0; i < want.size(); ++i)
         if (!sameDouble(a->pr[i], want[i])) return false;
@@ -231,7 +230,6 @@ void checkAccepted(const std::vector<mxArray_tag*>& args, int nrhs, int nlhs,
     const std::int64_t n = static_cast<std::int64_t>(nValue);
     const std::int64_t iterations = static_cast<std::int64_t>(iterationsValue);
     std::vector<double> x(static_cast<std::size_t>(n));
-    // Accepted, so r fitted the host's limit when it was asked for.
     std::vector<double> trace(
         nlhs >= 2 ? static_cast<std::size_t>(iterations > 0 ? iterations : 0) + 1 : 0);
     RatioDescentReport report;

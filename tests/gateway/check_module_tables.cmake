@@ -1,12 +1,13 @@
 # Asserts the DLL tables of Brelvane.mexw64 (cmake -DOBJDUMP=... -DMODULE=...
-# [-DSAME_IMPORTS_AS=<other module>] [-DGATEWAY_OBJECT=<object>] -P):
+# [-DSAME_IMPORTS_AS=<other module>] [-DUNWOUND_OBJECTS=<object>|<object>...] -P):
 # mexFunction is the only export; the only DLLs imported are MATLAB's libmx,
 # libmex and libmwblas and Windows system DLLs; dsymv comes from libmwblas.dll;
 # the help file Brelvane.m sits next to the module; if given, the other module
 # imports exactly the same functions from the same DLLs; and, if given, no
-# function of the gateway's object carries an exception handler: MATLAB leaves
-# a MEX call on an error by unwinding through our frames, which must not hand
-# its exception to GCC's personality routine for cleanups.
+# function of the objects carries an exception handler: MATLAB leaves a MEX
+# call on an error by unwinding through our frames (the gateway's, and the
+# solver's when its allocator call-backs raise one), which must not hand its
+# exception to GCC's personality routine for cleanups.
 cmake_minimum_required(VERSION 3.25)
 
 function(dump_tables module variable)
@@ -69,17 +70,18 @@ foreach(dll IN ITEMS libmx.dll libmex.dll libmwblas.dll)
   endif()
 endforeach()
 
-if(GATEWAY_OBJECT)
-  execute_process(COMMAND ${OBJDUMP} -x ${GATEWAY_OBJECT}
+string(REPLACE "|" ";" unwound_objects "${UNWOUND_OBJECTS}")
+foreach(object IN LISTS unwound_objects)
+  execute_process(COMMAND ${OBJDUMP} -x ${object}
                   OUTPUT_VARIABLE object_dump RESULT_VARIABLE failed COMMAND_ECHO NONE)
   if(failed OR NOT object_dump MATCHES "Dump of \\.xdata")
-    message(FATAL_ERROR "${OBJDUMP} -x ${GATEWAY_OBJECT} failed or shows no unwind data")
+    message(FATAL_ERROR "${OBJDUMP} -x ${object} failed or shows no unwind data")
   endif()
   if(object_dump MATCHES "UNW_FLAG_[EU]HANDLER|__gxx_personality")
-    message(FATAL_ERROR "a function of ${GATEWAY_OBJECT} has an exception handler: "
-                        "something with a destructor or a catch is in the gateway")
+    message(FATAL_ERROR "a function of ${object} has an exception handler: "
+                        "something with a destructor or a catch is in its frames")
   endif()
-endif()
+endforeach()
 
 get_filename_component(module_dir ${MODULE} DIRECTORY)
 if(NOT EXISTS ${module_dir}/Brelvane.m)

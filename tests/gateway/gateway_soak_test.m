@@ -25,7 +25,7 @@ bad = {
   "Brelvane:notScalar",  1, with(4, [1 2])
   "Brelvane:notFinite",  1, with(8, NaN)
   "Brelvane:outOfRange", 1, with(8, 2^31)
-  "Brelvane:outOfRange", 2, with(9, 2^31)
+  "Brelvane:outOfRange", 2, with(9, 2^63)
   "Brelvane:unknownOption", 1, [good, {"Tolerence", 1}]
   "Brelvane:badOption",  3, [good, {"GradientTolerance", -1}]
 };

@@ -19,14 +19,19 @@
 #if defined(BRELVANE_WRAP_MALLOC)
 
 using namespace brelvane;
-// The solver's allocations can be made to fail (linked with -Wl,--wrap=malloc,
-// which reroutes only the calls from the objects linked in, not the host's).
+// The gateway's and the solver's allocations can be made to fail, all or
+// those of at least failFrom bytes (linked with -Wl,--wrap=malloc, which
+// reroutes only the calls from the objects linked in, not the host's
+// operator new), and the largest is recorded.
 namespace {
 bool failMalloc = false;
+std::size_t failFrom = 0;
+std::size_t largestMalloc = 0;
 }
 extern "C" void* __real_malloc(std::size_t size);
 extern "C" void* __wrap_malloc(std::size_t size) {
-    return failMalloc ? nullptr : __real_malloc(size);
+    largestMalloc = std::max(largestMalloc, size);
+    return failMalloc || (failFrom > 0 && size >= failFrom) ? nullptr : __real_malloc(size);
 }
 #endif
 
@@ -260,11 +265,7 @@ TEST(GatewayOnStandinHost, EachBadArgumentRaisesItsIdentifierAndTheHostReclaimsE
         {"Brelvane:outOfRange", "1e+300", 1, 9, set(7, [] { return scalar(1e300); })},
         {"Brelvane:outOfRange", "iterations", 1, 9, set(8, [&] { return scalar(twoTo63); })},
         {"Brelvane:outOfRange", "iterations", 1, 9, set(8, [] { return scalar(-1e300); })},
-        // With r, whose length iterations + 1 must fit a 32-bit dimension.
-        {"Brelvane:outOfRange", "2147483647", 2, 9, set(8, [&] { return scalar(twoTo31 - 1); })},
-        // The largest r accepted is more than the host will allocate: the call is
-        // abandoned after x was created, and the host must reclaim x.
-        {"standin:outOfMemory", "Out of memory", 2, 9, set(8, [&] { return scalar(twoTo31 - 2); })},
+        {"Brelvane:outOfRange", "iterations", 3, 9, set(8, [&] { return scalar(twoTo63); })},
         // 2^31 - 0.5 truncates to 2^31 - 1, which is in range; the arrays are short.
         {"Brelvane:tooShort", "2147483647", 1, 9, set(7, [&] { return scalar(twoTo31 - 0.5); })},
         // n = 2^16: a 32-bit n*n would wrap to 0 and let a one-element P through.
@@ -438,19 +439,82 @@ TEST(GatewayOnStandinHost, AnInterruptIsRaisedWithTheCountAndLowered) {
 }
 
 #if defined(BRELVANE_WRAP_MALLOC)
-TEST(GatewayOnStandinHost, OutOfMemoryInTheSolverIsRaisedAndTheHostReclaimsTheResults) {
-    // x (and r) exist before the solver allocates: the abandoned call must
-    // leave them to the host, which reclaims them.
-    const Problem good{2, {1, 2}, {1, 0, 0, 1}, {0, 0}, 1.0, {0, 0, 0, 0}, {0, 0}, 1.0, 3};
-    for (int nlhs : {1, 2}) {
-        Arguments args(good, 2.0, 3.0);
+namespace {
+
+// R = (|x|^2/2 + 1) / 1 from (1, 2): exactly stationary at x = 0 after two
+// iterations.
+const Problem stationary{2, {1, 2}, {1, 0, 0, 1}, {0, 0}, 1.0, {0, 0, 0, 0}, {0, 0}, 1.0, 3};
+
+standin::CallOutcome callWith(int nlhs, Outputs& out, Arguments& args) {
+    largestMalloc = 0;
+    const standin::CallOutcome outcome =
+        standin::callMexFunction(nlhs, out.plhs, static_cast<int>(args.a.size()), args.a.data());
+    failMalloc = false, failFrom = 0;
+    return outcome;
+}
+
+}  // namespace
+
+// A cap is only a cap: r grows with the descent, is handed out at its exact
+// length, and neither the host nor the C library is asked for memory in
+// proportion to the cap, whichever outputs are asked for. Only a stationary
+// stop, whose r is filled out to the full count, costs its length.
+TEST(GatewayOnStandinHost, AGenerousCountCostsNothingUntilItIsUsed) {
+    const Problem example{2, {1, 1}, {2, 0, 0, 4}, {1, 0}, 1.0, {1, 0, 0, 1}, {0, 0}, 1.0, 0};
+    const std::size_t tenMegabytes = 10u << 20;
+    for (int nlhs : {1, 2, 3}) {
+        Arguments args(example, 2.0, nlhs == 1 ? 4611686018427387904.0 : 1e8);
+        args.a.push_back(standin::newText("GradientTolerance"));
+        args.a.push_back(scalar(1e-3));
         Outputs out;
-        failMalloc = true;
-        const standin::CallOutcome outcome =
-            standin::callMexFunction(nlhs, out.plhs, 9, args.a.data());
-        failMalloc = false;
-        EXPECT_EQ(outcome.errorId, "Brelvane:outOfMemory") << outcome.message;
-        EXPECT_NE(outcome.message.find("n = 2"), std::string::npos) << outcome.message;
+        ASSERT_EQ(callWith(nlhs, out, args).errorId, "");
+        EXPECT_LT(standin::peakCallBytes(), tenMegabytes) << nlhs;
+        EXPECT_LT(largestMalloc, tenMegabytes) << nlhs;
+        if (nlhs >= 2) {
+            EXPECT_EQ(out.plhs[1]->m, 3u);  // stopped after 2 iterations
+            EXPECT_EQ(out.plhs[1]->capacity, 3u) << "r keeps a block beyond its elements";
+        }
+    }
+    Arguments args(stationary, 2.0, 1e5);
+    Outputs out;
+    ASSERT_EQ(callWith(2, out, args).errorId, "");
+    EXPECT_EQ(out.plhs[1]->m, 100001u);
+    EXPECT_EQ(out.plhs[1]->capacity, 100001u);
+    EXPECT_GE(standin::peakCallBytes(), 100001u * sizeof(double));
+}
+
+// Whichever allocation fails, the call raises an error and the host reclaims
+// everything: the solver's work vectors or r's first storage (our
+// Brelvane:outOfMemory), r's growth in the middle of a run, r's fill after a
+// stationary stop (which asks for the whole count, at most 2^31 - 1 values),
+// and the host's own allocator refusing after the C library agreed (the
+// host's error).
+TEST(GatewayOnStandinHost, OutOfMemoryIsRaisedAndTheHostReclaimsEverything) {
+    std::mt19937_64 rng(2727);
+    const Problem running = generalProblem(rng, 30, 30);  // not stationary in 5000 iterations
+    struct Case {
+        const Problem& p;
+        double iterations;
+        int nlhs;
+        bool all;         // every malloc fails
+        std::size_t from; // or those of at least this many bytes
+        const char* id;
+        const char* mentions;
+    } cases[] = {
+        {stationary, 3, 1, true, 0, "Brelvane:outOfMemory", "work vectors for n = 2"},
+        {stationary, 3, 2, true, 0, "Brelvane:outOfMemory", "r could not grow to 4 elements after 0"},
+        // 256, 512 and 1024 values (8 KiB), then 2048 refused.
+        {running, 5000, 3, false, 8193, "Brelvane:outOfMemory", "grow to 2048 elements after 1023 iterations"},
+        {stationary, 1e15, 2, false, 1u << 20, "Brelvane:outOfMemory", "grow to 2147483647 elements after 3"},
+        {stationary, 1u << 23, 2, false, 0, "standin:outOfMemory", "Out of memory"},
+    };
+    for (const Case& c : cases) {
+        Arguments args(c.p, static_cast<double>(c.p.n), c.iterations);
+        Outputs out;
+        failMalloc = c.all, failFrom = c.from;
+        const standin::CallOutcome outcome = callWith(c.nlhs, out, args);
+        EXPECT_EQ(outcome.errorId, c.id) << outcome.message;
+        EXPECT_NE(outcome.message.find(c.mentions), std::string::npos) << outcome.message;
         EXPECT_EQ(standin::liveCreatedArrays(), 0u);
     }
 }
