@@ -12,7 +12,12 @@
 %   ratio after iteration t, a column of max(ITERATIONS, 0) + 1 values taken
 %   from the running sums the solver keeps (they agree with a fresh
 %   evaluation to a few N*eps). R(end) is the ratio at the returned X. Asking
-%   only for X costs nothing extra.
+%   only for X costs nothing extra. R grows as the iterations run: it costs
+%   8 bytes per iteration run, not per iteration allowed (but see
+%   'stationary' below), and if memory runs out the call raises
+%   Brelvane:outOfMemory and returns nothing. R holds at most 2^31 - 1
+%   values, so with R at most 2^31 - 2 iterations run: a larger ITERATIONS
+%   acts as 2^31 - 2.
 %
 %   To get an answer of a given accuracy, the recommended call is
 %
@@ -30,7 +35,10 @@
 %                      'stationary'  an iteration left x and every running
 %                                    sum unchanged bit for bit: all later
 %                                    ones would repeat it, so X and R are
-%                                    those of the full count
+%                                    those of the full count (R filled out
+%                                    with the repeated value: with R, this
+%                                    stop costs 8 bytes per iteration of
+%                                    ITERATIONS, whatever ran)
 %     INFO.gradient    max |dR/dx_j| at X, as the next step would choose by
 %     INFO.ratio       R at X, equal to R(end)
 %     INFO.scaling     'none' or 'diagonal', the coordinate choice used
@@ -133,13 +141,12 @@
 %   propagate into X.
 %
 %   Validated before anything is computed: nine inputs, then name-value
-%   pairs, and at most three outputs (with R, ITERATIONS below 2^31 - 1); X0,
-%   P, C, Q, D real, full and double; ALPHA, BETA, N, ITERATIONS real numeric
-%   scalars; N and ITERATIONS finite; 0 <= N < 2^31 after truncation; P and
-%   Q N-by-N or vectors; enough elements in each array; known option names
-%   ('GradientTolerance', 'Tolerance', 'Scaling', 'Acceleration') and valid
-%   values. Errors
-%   carry identifiers of the form Brelvane:<mnemonic>, e.g. Brelvane:tooShort,
+%   pairs, and at most three outputs; X0, P, C, Q, D real, full and double;
+%   ALPHA, BETA, N, ITERATIONS real numeric scalars; N and ITERATIONS finite;
+%   0 <= N < 2^31 after truncation; P and Q N-by-N or vectors; enough
+%   elements in each array; known option names ('GradientTolerance',
+%   'Tolerance', 'Scaling', 'Acceleration') and valid values. Errors carry
+%   identifiers of the form Brelvane:<mnemonic>, e.g. Brelvane:tooShort,
 %   Brelvane:sizeMismatch, Brelvane:unknownOption, Brelvane:badOption.
 %
 %   Example
