@@ -128,7 +128,8 @@ struct RatioDescentOptions {
     // keeps track of it through the context and frees it. Lengths start at
     // min(256, max(iterations, 0) + 1) and at least double, up to
     // max(iterations, 0) + 1, so growing to m entries copies fewer than 2m;
-    // a stationary stop asks for the whole length at once, for its fill. The
+    // a stationary stop asks at once for what its fill needs (the whole
+    // length, or up to the next checkpoint when a Ritz step is to come). The
     // entries written are report->iterations + 1, or all of them after a
     // stationary stop. Null: no trace.
     double* (*growTrace)(void* context, std::int64_t length) = nullptr;
