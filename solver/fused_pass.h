@@ -80,48 +80,73 @@ inline std::int64_t finishChoice(const Argmax& m, double valueAt0) {
     return isNaN(valueAt0) ? 0 : m.index;
 }
 
+// What a pass returns: k alone, or with ReportNaN k and whether any value it
+// compared was NaN. A pass that reports NaN sums the values it offers:
+// a sum of terms that are >= 0 or NaN is NaN exactly when one of them is
+// (Inf + Inf stays Inf), whatever the order, and one addition per entry or
+// vector is the cheapest record of it.
+template <bool ReportNaN>
+using PassResult = std::conditional_t<ReportNaN, ChoiceAndNaN, std::int64_t>;
+
+template <bool ReportNaN>
+PassResult<ReportNaN> finishPass(const Argmax& m, double valueAt0, bool anyNaN) {
+    if constexpr (ReportNaN)
+        return {finishChoice(m, valueAt0), anyNaN};
+    else
+        return finishChoice(m, valueAt0);
+}
+
 // Px and Qx are written only by the updating pass.
 template <bool Update>
 using RunningProduct = std::conditional_t<Update, double*, const double*>;
 
 // The rule continued over j in [from, n). With Update, Px[j] and Qx[j] first
 // receive delta times column entry j of P and Q; otherwise Pk, Qk and delta
-// are not read.
-template <bool Update, bool Weighted>
+// are not read. With ReportNaN, sum also adds up the entries.
+template <bool Update, bool Weighted, bool ReportNaN>
 Argmax scalarPass(RunningProduct<Update> Px, RunningProduct<Update> Qx, const double* Pk,
                   const double* Qk, double delta, const double* c, const double* d,
                   const double* w, double D, double R, std::int64_t from, std::int64_t n,
-                  Argmax m) {
+                  Argmax m, double& sum) {
     for (std::int64_t j = from; j < n; ++j) {
         if constexpr (Update) {
             Px[j] = delta * Pk[j] + Px[j];
             Qx[j] = delta * Qk[j] + Qx[j];
         }
-        m.offer(choiceMagnitude<Weighted>(gradientAt(Px[j], Qx[j], c[j], d[j], D, R), w, j), j);
+        const double a =
+            choiceMagnitude<Weighted>(gradientAt(Px[j], Qx[j], c[j], d[j], D, R), w, j);
+        if constexpr (ReportNaN) sum += a;
+        m.offer(a, j);
     }
     return m;
 }
 
 // The rule over every j, then a NaN at index 0.
-template <bool Update, bool Weighted>
-std::int64_t portablePass(RunningProduct<Update> Px, RunningProduct<Update> Qx, const double* Pk,
-                          const double* Qk, double delta, const double* c, const double* d,
-                          const double* w, double D, double R, std::int64_t n) {
-    const Argmax m =
-        scalarPass<Update, Weighted>(Px, Qx, Pk, Qk, delta, c, d, w, D, R, 0, n, Argmax{});
+template <bool Update, bool Weighted, bool ReportNaN>
+PassResult<ReportNaN> portablePass(RunningProduct<Update> Px, RunningProduct<Update> Qx,
+                                   const double* Pk, const double* Qk, double delta,
+                                   const double* c, const double* d, const double* w, double D,
+                                   double R, std::int64_t n) {
+    double sum = 0.0;
+    const Argmax m = scalarPass<Update, Weighted, ReportNaN>(Px, Qx, Pk, Qk, delta, c, d, w, D, R,
+                                                             0, n, Argmax{}, sum);
     const double g0 = gradientAt(Px[0], Qx[0], c[0], d[0], D, R);
-    return finishChoice(m, choiceValue<Weighted>(g0, w, 0));
+    return finishPass<ReportNaN>(m, choiceValue<Weighted>(g0, w, 0), isNaN(sum));
 }
 
 // The rule lane-wise over whole vectors, the lanes merged, the tail
-// continued by the scalar rule (its indices are all higher).
-template <class V, bool Update, bool Weighted>
-std::int64_t simdPass(RunningProduct<Update> Px, RunningProduct<Update> Qx, const double* Pk,
-                      const double* Qk, double delta, const double* c, const double* d,
-                      const double* w, double D, double R, std::int64_t n) {
+// continued by the scalar rule (its indices are all higher). With ReportNaN
+// each lane also sums its entries and the tail its own, looked at for NaN
+// once, at the end.
+template <class V, bool Update, bool Weighted, bool ReportNaN>
+PassResult<ReportNaN> simdPass(RunningProduct<Update> Px, RunningProduct<Update> Qx,
+                               const double* Pk, const double* Qk, double delta, const double* c,
+                               const double* d, const double* w, double D, double R,
+                               std::int64_t n) {
     using T = typename V::Vec;
     const T vD = V::set1(D), vR = V::set1(R), vDelta = V::set1(delta), step = V::set1(V::width);
     T best = V::set1(-1.0), bestIndex = V::set1(0.0), index = V::iota();
+    T sum = V::set1(0.0);
     std::int64_t j = 0;
     for (; j + V::width <= n; j += V::width) {
         T px = V::load(Px + j), qx = V::load(Qx + j);
@@ -140,72 +165,86 @@ std::int64_t simdPass(RunningProduct<Update> Px, RunningProduct<Update> Qx, cons
         const auto greater = V::greater(a, best);
         best = V::select(greater, a, best);
         bestIndex = V::select(greater, index, bestIndex);
+        if constexpr (ReportNaN) sum = V::add(sum, a);
         index = V::add(index, step);
     }
     double lanes[V::width], laneIndex[V::width];
     V::store(lanes, best);
     V::store(laneIndex, bestIndex);
-    const Argmax m = scalarPass<Update, Weighted>(Px, Qx, Pk, Qk, delta, c, d, w, D, R, j, n,
-                                                  mergeLanes(lanes, laneIndex));
+    double tail = 0.0;
+    const Argmax m = scalarPass<Update, Weighted, ReportNaN>(
+        Px, Qx, Pk, Qk, delta, c, d, w, D, R, j, n, mergeLanes(lanes, laneIndex), tail);
     const double g0 = gradientAt(Px[0], Qx[0], c[0], d[0], D, R);
-    return finishChoice(m, choiceValue<Weighted>(g0, w, 0));
+    return finishPass<ReportNaN>(m, choiceValue<Weighted>(g0, w, 0),
+                                 ReportNaN && (V::anyNaN(sum) || isNaN(tail)));
 }
 
 // The pass over one instruction set: Portable, or Simd<V> for a vector type V.
 struct Portable {
-    template <bool Update, bool Weighted>
-    static std::int64_t pass(RunningProduct<Update> Px, RunningProduct<Update> Qx,
-                             const double* Pk, const double* Qk, double delta, const double* c,
-                             const double* d, const double* w, double D, double R,
-                             std::int64_t n) {
-        return portablePass<Update, Weighted>(Px, Qx, Pk, Qk, delta, c, d, w, D, R, n);
+    template <bool Update, bool Weighted, bool ReportNaN>
+    static PassResult<ReportNaN> pass(RunningProduct<Update> Px, RunningProduct<Update> Qx,
+                                      const double* Pk, const double* Qk, double delta,
+                                      const double* c, const double* d, const double* w, double D,
+                                      double R, std::int64_t n) {
+        return portablePass<Update, Weighted, ReportNaN>(Px, Qx, Pk, Qk, delta, c, d, w, D, R, n);
     }
 };
 
 template <class V>
 struct Simd {
-    template <bool Update, bool Weighted>
-    static std::int64_t pass(RunningProduct<Update> Px, RunningProduct<Update> Qx,
-                             const double* Pk, const double* Qk, double delta, const double* c,
-                             const double* d, const double* w, double D, double R,
-                             std::int64_t n) {
-        return simdPass<V, Update, Weighted>(Px, Qx, Pk, Qk, delta, c, d, w, D, R, n);
+    template <bool Update, bool Weighted, bool ReportNaN>
+    static PassResult<ReportNaN> pass(RunningProduct<Update> Px, RunningProduct<Update> Qx,
+                                      const double* Pk, const double* Qk, double delta,
+                                      const double* c, const double* d, const double* w, double D,
+                                      double R, std::int64_t n) {
+        return simdPass<V, Update, Weighted, ReportNaN>(Px, Qx, Pk, Qk, delta, c, d, w, D, R, n);
     }
 };
 
-template <class Pass>
-std::int64_t choose(const double* Px, const double* Qx, const double* c, const double* d,
-                    double D, double R, std::int64_t n) {
-    return Pass::template pass<false, false>(Px, Qx, nullptr, nullptr, 0.0, c, d, nullptr, D, R,
-                                             n);
+template <class Pass, bool ReportNaN>
+PassResult<ReportNaN> choose(const double* Px, const double* Qx, const double* c, const double* d,
+                             double D, double R, std::int64_t n) {
+    return Pass::template pass<false, false, ReportNaN>(Px, Qx, nullptr, nullptr, 0.0, c, d,
+                                                        nullptr, D, R, n);
 }
 
-template <class Pass>
-std::int64_t updateAndChoose(double* Px, double* Qx, const double* Pk, const double* Qk,
-                             double delta, const double* c, const double* d, double D, double R,
-                             std::int64_t n) {
-    return Pass::template pass<true, false>(Px, Qx, Pk, Qk, delta, c, d, nullptr, D, R, n);
+template <class Pass, bool ReportNaN>
+PassResult<ReportNaN> updateAndChoose(double* Px, double* Qx, const double* Pk, const double* Qk,
+                                      double delta, const double* c, const double* d, double D,
+                                      double R, std::int64_t n) {
+    return Pass::template pass<true, false, ReportNaN>(Px, Qx, Pk, Qk, delta, c, d, nullptr, D, R,
+                                                       n);
 }
 
-template <class Pass>
-std::int64_t chooseWeighted(const double* Px, const double* Qx, const double* c, const double* d,
-                            const double* w, double D, double R, std::int64_t n) {
-    return Pass::template pass<false, true>(Px, Qx, nullptr, nullptr, 0.0, c, d, w, D, R, n);
+template <class Pass, bool ReportNaN>
+PassResult<ReportNaN> chooseWeighted(const double* Px, const double* Qx, const double* c,
+                                     const double* d, const double* w, double D, double R,
+                                     std::int64_t n) {
+    return Pass::template pass<false, true, ReportNaN>(Px, Qx, nullptr, nullptr, 0.0, c, d, w, D, R,
+                                                       n);
 }
 
-template <class Pass>
-std::int64_t updateAndChooseWeighted(double* Px, double* Qx, const double* Pk, const double* Qk,
-                                     double delta, const double* c, const double* d,
-                                     const double* w, double D, double R, std::int64_t n) {
-    return Pass::template pass<true, true>(Px, Qx, Pk, Qk, delta, c, d, w, D, R, n);
+template <class Pass, bool ReportNaN>
+PassResult<ReportNaN> updateAndChooseWeighted(double* Px, double* Qx, const double* Pk,
+                                              const double* Qk, double delta, const double* c,
+                                              const double* d, const double* w, double D, double R,
+                                              std::int64_t n) {
+    return Pass::template pass<true, true, ReportNaN>(Px, Qx, Pk, Qk, delta, c, d, w, D, R, n);
 }
 
 // The kernel table of one pass; a constant expression, so the tables are
 // initialised before any code runs.
 template <class Pass>
 constexpr IterationKernels kernelTable(const char* name) {
-    return {name, choose<Pass>, updateAndChoose<Pass>, chooseWeighted<Pass>,
-            updateAndChooseWeighted<Pass>};
+    return {name,
+            choose<Pass, false>,
+            updateAndChoose<Pass, false>,
+            chooseWeighted<Pass, false>,
+            updateAndChooseWeighted<Pass, false>,
+            choose<Pass, true>,
+            updateAndChoose<Pass, true>,
+            chooseWeighted<Pass, true>,
+            updateAndChooseWeighted<Pass, true>};
 }
 
 }  // namespace

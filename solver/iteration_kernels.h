@@ -20,6 +20,17 @@ namespace brelvane {
 //
 // The weighted pair chooses in the same way over |w[j] * dR/dx_j| (the
 // product rounded, then its magnitude): the choice of diagonal scaling.
+//
+// The four ...ReportingNaN are the same passes, k bit for bit, that also say
+// whether any value they compared (dR/dx_j, or w[j] * dR/dx_j) was NaN,
+// wherever it was: the choice takes a NaN only at index 0, but a NaN anywhere
+// leaves the gradient without a largest magnitude. Passes over disjoint
+// ranges of j combine their anyNaN by OR.
+struct ChoiceAndNaN {
+    std::int64_t k;
+    bool anyNaN;
+};
+
 struct IterationKernels {
     const char* name;
     std::int64_t (*choose)(const double* Px, const double* Qx, const double* c, const double* d,
@@ -34,6 +45,20 @@ struct IterationKernels {
                                             const double* Qk, double delta, const double* c,
                                             const double* d, const double* w, double D, double R,
                                             std::int64_t n);
+    ChoiceAndNaN (*chooseReportingNaN)(const double* Px, const double* Qx, const double* c,
+                                       const double* d, double D, double R, std::int64_t n);
+    ChoiceAndNaN (*updateAndChooseReportingNaN)(double* Px, double* Qx, const double* Pk,
+                                                const double* Qk, double delta, const double* c,
+                                                const double* d, double D, double R,
+                                                std::int64_t n);
+    ChoiceAndNaN (*chooseWeightedReportingNaN)(const double* Px, const double* Qx, const double* c,
+                                               const double* d, const double* w, double D, double R,
+                                               std::int64_t n);
+    ChoiceAndNaN (*updateAndChooseWeightedReportingNaN)(double* Px, double* Qx, const double* Pk,
+                                                        const double* Qk, double delta,
+                                                        const double* c, const double* d,
+                                                        const double* w, double D, double R,
+                                                        std::int64_t n);
 };
 
 enum class KernelVariant { portable, sse2, avx2, avx512 };

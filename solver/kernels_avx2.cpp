@@ -22,6 +22,7 @@ struct Avx2 {
     // Ordered, quiet: false when either side is NaN.
     static Mask greater(Vec a, Vec b) { return _mm256_cmp_pd(a, b, _CMP_GT_OQ); }
     static Vec select(Mask m, Vec a, Vec b) { return _mm256_blendv_pd(b, a, m); }
+    static bool anyNaN(Vec a) { return _mm256_movemask_pd(_mm256_cmp_pd(a, a, _CMP_UNORD_Q)) != 0; }
 };
 
 }  // namespace

@@ -22,6 +22,7 @@ struct Avx512 {
     static Vec abs(Vec a) { return _mm512_abs_pd(a); }
     static Mask greater(Vec a, Vec b) { return _mm512_cmp_pd_mask(a, b, _CMP_GT_OQ); }
     static Vec select(Mask m, Vec a, Vec b) { return _mm512_mask_blend_pd(m, b, a); }
+    static bool anyNaN(Vec a) { return _mm512_cmp_pd_mask(a, a, _CMP_UNORD_Q) != 0; }
 };
 
 }  // namespace

@@ -21,6 +21,7 @@ struct Sse2 {
     static Vec abs(Vec a) { return _mm_andnot_pd(_mm_set1_pd(-0.0), a); }
     static Mask greater(Vec a, Vec b) { return _mm_cmpgt_pd(a, b); }
     static Vec select(Mask m, Vec a, Vec b) { return _mm_or_pd(_mm_and_pd(m, a), _mm_andnot_pd(m, b)); }
+    static bool anyNaN(Vec a) { return _mm_movemask_pd(_mm_cmpunord_pd(a, a)) != 0; }
 };
 
 }  // namespace

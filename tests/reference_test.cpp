@@ -1,6 +1,7 @@
 // The solver against the plain second evaluation, bit for bit, on seeded random problems.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -105,9 +106,20 @@ TEST_P(KernelVariants, LargeProblemsMatchBitForBit) {
     }
 }
 
+// k as the pass reporting NaN gives it, against indexOfMaxAbs over gR, and
+// its flag against a NaN anywhere in gR.
+void expectReported(const ChoiceAndNaN& got, const std::vector<double>& gR,
+                    const std::string& what) {
+    const std::int64_t n = static_cast<std::int64_t>(gR.size());
+    EXPECT_EQ(got.k, indexOfMaxAbs(gR.data(), n)) << what;
+    EXPECT_EQ(got.anyNaN, std::any_of(gR.begin(), gR.end(), [](double v) { return std::isnan(v); }))
+        << what;
+}
+
 TEST_P(KernelVariants, ChoiceMatchesIndexOfMaxAbsWithSpecialsAnywhere) {
     // Integer data: many exact ties of |dR/dx_j|, and each special value in
-    // each position, through both the read-only and the updating pass.
+    // each position, through both the read-only and the updating pass, and
+    // the same passes reporting NaN.
     const double specials[] = {kNaN, kInf, -kInf, 1e300, -3.0, 0.0};
     std::mt19937_64 rng(testSeed("ChoiceMatchesIndexOfMaxAbsWithSpecialsAnywhere", 8));
     for (std::int64_t n : {1, 2, 3, 5, 7, 8, 9, 15, 16, 17, 33, 64}) {
@@ -122,10 +134,16 @@ TEST_P(KernelVariants, ChoiceMatchesIndexOfMaxAbsWithSpecialsAnywhere) {
                 std::vector<double> gR(n);
                 for (std::int64_t j = 0; j < n; ++j)
                     gR[j] = (Px[j] + c[j]) / D - ((Qx[j] + d[j]) * R) / D;
+                const std::string what = "n = " + std::to_string(n) + ", special " +
+                                         describe(special) + " at " + std::to_string(at);
                 EXPECT_EQ(kernels->choose(Px.data(), Qx.data(), c.data(), d.data(), D, R, n),
                           indexOfMaxAbs(gR.data(), n))
-                    << "n = " << n << ", special " << special << " at " << at;
+                    << what;
+                expectReported(
+                    kernels->chooseReportingNaN(Px.data(), Qx.data(), c.data(), d.data(), D, R, n),
+                    gR, what);
 
+                const std::vector<double> px = Px, qx = Qx;
                 std::vector<double> wantPx(n), wantQx(n);
                 for (std::int64_t j = 0; j < n; ++j) {
                     wantPx[j] = delta * Pk[j] + Px[j], wantQx[j] = delta * Qk[j] + Qx[j];
@@ -137,6 +155,14 @@ TEST_P(KernelVariants, ChoiceMatchesIndexOfMaxAbsWithSpecialsAnywhere) {
                     << "n = " << n << ", special " << special << " at " << at;
                 for (std::int64_t j = 0; j < n; ++j)
                     ASSERT_TRUE(sameDouble(Px[j], wantPx[j]) && sameDouble(Qx[j], wantQx[j]));
+                std::vector<double> updatedPx = px, updatedQx = qx;
+                expectReported(kernels->updateAndChooseReportingNaN(
+                                   updatedPx.data(), updatedQx.data(), Pk.data(), Qk.data(), delta,
+                                   c.data(), d.data(), D, R, n),
+                               gR, "updating, " + what);
+                for (std::int64_t j = 0; j < n; ++j)
+                    ASSERT_TRUE(sameDouble(updatedPx[j], wantPx[j]) &&
+                                sameDouble(updatedQx[j], wantQx[j]));
 
                 // Weighted by powers of two, on the updated vectors: ties stay common.
                 std::vector<double> w(n), wgR(n);
@@ -145,7 +171,15 @@ TEST_P(KernelVariants, ChoiceMatchesIndexOfMaxAbsWithSpecialsAnywhere) {
                 EXPECT_EQ(kernels->chooseWeighted(Px.data(), Qx.data(), c.data(), d.data(),
                                                   w.data(), D, R, n),
                           indexOfMaxAbs(wgR.data(), n))
-                    << "weighted, n = " << n << ", special " << special << " at " << at;
+                    << "weighted, " << what;
+                expectReported(kernels->chooseWeightedReportingNaN(Px.data(), Qx.data(), c.data(),
+                                                                   d.data(), w.data(), D, R, n),
+                               wgR, "weighted, " + what);
+                updatedPx = px, updatedQx = qx;
+                expectReported(kernels->updateAndChooseWeightedReportingNaN(
+                                   updatedPx.data(), updatedQx.data(), Pk.data(), Qk.data(), delta,
+                                   c.data(), d.data(), w.data(), D, R, n),
+                               wgR, "weighted, updating, " + what);
             }
         }
     }

@@ -1,8 +1,9 @@
 // Fuzz target: every SIMD variant of the per-iteration pass, unweighted and
-// weighted, against the portable one and against the plain reading (update,
-// gradient, its product with the weight, indexOfMaxAbs), on arbitrary
-// doubles; then whole solves pinned to each variant, with or without diagonal
-// scaling, bit for bit.
+// weighted, plain and reporting NaN, against the portable one and against the
+// plain reading (update, gradient, its product with the weight, indexOfMaxAbs,
+// a NaN anywhere), on arbitrary doubles; then whole solves pinned to each
+// variant, with or without diagonal scaling, bit for bit.
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -40,16 +41,22 @@ const KernelVariant variants[] = {KernelVariant::portable, KernelVariant::sse2, 
                                   KernelVariant::avx512};
 
 // k as indexOfMaxAbs picks it over dR/dx_j = (Px + c)/D - ((Qx + d) R)/D,
-// or with weights over w_j dR/dx_j.
-std::int64_t plainChoice(const std::vector<double>& Px, const std::vector<double>& Qx,
+// or with weights over w_j dR/dx_j; anyNaN: whether any of those is NaN.
+ChoiceAndNaN plainChoice(const std::vector<double>& Px, const std::vector<double>& Qx,
                          const std::vector<double>& c, const std::vector<double>& d, double D,
                          double R, const std::vector<double>* w = nullptr) {
     std::vector<double> gR(Px.size());
+    bool anyNaN = false;
     for (std::size_t j = 0; j < gR.size(); ++j) {
         gR[j] = (Px[j] + c[j]) / D - ((Qx[j] + d[j]) * R) / D;
         if (w) gR[j] = (*w)[j] * gR[j];
+        anyNaN = anyNaN || std::isnan(gR[j]);
     }
-    return indexOfMaxAbs(gR.data(), static_cast<std::int64_t>(gR.size()));
+    return {indexOfMaxAbs(gR.data(), static_cast<std::int64_t>(gR.size())), anyNaN};
+}
+
+bool same(const ChoiceAndNaN& a, const ChoiceAndNaN& b) {
+    return a.k == b.k && a.anyNaN == b.anyNaN;
 }
 
 void checkPass(FuzzInput& in) {
@@ -62,32 +69,57 @@ void checkPass(FuzzInput& in) {
     std::vector<double> updatedPx(n), updatedQx(n);
     for (std::size_t j = 0; j < n; ++j)
         updatedPx[j] = delta * Pk[j] + Px[j], updatedQx[j] = delta * Qk[j] + Qx[j];
-    const std::int64_t chosen = plainChoice(Px, Qx, c, d, D, R);
-    const std::int64_t chosenAfterUpdate = plainChoice(updatedPx, updatedQx, c, d, D, R);
-    const std::int64_t weighted = plainChoice(Px, Qx, c, d, D, R, &w);
-    const std::int64_t weightedAfterUpdate = plainChoice(updatedPx, updatedQx, c, d, D, R, &w);
+    const ChoiceAndNaN chosen = plainChoice(Px, Qx, c, d, D, R);
+    const ChoiceAndNaN chosenAfterUpdate = plainChoice(updatedPx, updatedQx, c, d, D, R);
+    const ChoiceAndNaN weighted = plainChoice(Px, Qx, c, d, D, R, &w);
+    const ChoiceAndNaN weightedAfterUpdate = plainChoice(updatedPx, updatedQx, c, d, D, R, &w);
 
     for (KernelVariant v : variants) {
         const IterationKernels* kernels = iterationKernels(v);
         if (kernels == nullptr) continue;
-        if (kernels->choose(Px.data(), Qx.data(), c.data(), d.data(), D, R, count) != chosen)
+        if (kernels->choose(Px.data(), Qx.data(), c.data(), d.data(), D, R, count) != chosen.k)
             finding(kernels->name, "choose differs from the plain choice");
+        if (!same(
+                kernels->chooseReportingNaN(Px.data(), Qx.data(), c.data(), d.data(), D, R, count),
+                chosen))
+            finding(kernels->name, "chooseReportingNaN differs from the plain choice");
         std::vector<double> px = Px, qx = Qx;
         if (kernels->updateAndChoose(px.data(), qx.data(), Pk.data(), Qk.data(), delta, c.data(),
-                                     d.data(), D, R, count) != chosenAfterUpdate)
+                                     d.data(), D, R, count) != chosenAfterUpdate.k)
             finding(kernels->name, "updateAndChoose differs from the plain choice");
         if (!same(px, updatedPx) || !same(qx, updatedQx))
             finding(kernels->name, "updateAndChoose updated Px or Qx differently");
+        px = Px, qx = Qx;
+        if (!same(kernels->updateAndChooseReportingNaN(px.data(), qx.data(), Pk.data(), Qk.data(),
+                                                       delta, c.data(), d.data(), D, R, count),
+                  chosenAfterUpdate))
+            finding(kernels->name, "updateAndChooseReportingNaN differs from the plain choice");
+        if (!same(px, updatedPx) || !same(qx, updatedQx))
+            finding(kernels->name, "updateAndChooseReportingNaN updated Px or Qx differently");
         if (kernels->chooseWeighted(Px.data(), Qx.data(), c.data(), d.data(), w.data(), D, R,
-                                    count) != weighted)
+                                    count) != weighted.k)
             finding(kernels->name, "chooseWeighted differs from the plain choice");
+        if (!same(kernels->chooseWeightedReportingNaN(Px.data(), Qx.data(), c.data(), d.data(),
+                                                      w.data(), D, R, count),
+                  weighted))
+            finding(kernels->name, "chooseWeightedReportingNaN differs from the plain choice");
         px = Px, qx = Qx;
         if (kernels->updateAndChooseWeighted(px.data(), qx.data(), Pk.data(), Qk.data(), delta,
                                              c.data(), d.data(), w.data(), D, R,
-                                             count) != weightedAfterUpdate)
+                                             count) != weightedAfterUpdate.k)
             finding(kernels->name, "updateAndChooseWeighted differs from the plain choice");
         if (!same(px, updatedPx) || !same(qx, updatedQx))
             finding(kernels->name, "updateAndChooseWeighted updated Px or Qx differently");
+        px = Px, qx = Qx;
+        if (!same(kernels->updateAndChooseWeightedReportingNaN(px.data(), qx.data(), Pk.data(),
+                                                               Qk.data(), delta, c.data(), d.data(),
+                                                               w.data(), D, R, count),
+                  weightedAfterUpdate))
+            finding(kernels->name,
+                    "updateAndChooseWeightedReportingNaN differs from the plain choice");
+        if (!same(px, updatedPx) || !same(qx, updatedQx))
+            finding(kernels->name,
+                    "updateAndChooseWeightedReportingNaN updated Px or Qx differently");
     }
 }
 
