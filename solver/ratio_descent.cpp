@@ -91,18 +91,45 @@ bool reserveTrace(TraceStorage& tr, std::int64_t end) {
     return true;
 }
 
+// k from a pass that reported NaN, its flag into anyNaN.
+std::int64_t noteNaN(const ChoiceAndNaN& chosen, bool& anyNaN) {
+    anyNaN = chosen.anyNaN;
+    return chosen.k;
+}
+
+// The gradient a tolerance is compared with and a report gives: the
+// magnitude the choice compared at k, or NaN when any value it compared was
+// NaN (the one at k kept as it is when it is NaN itself).
+double gradientOf(double magnitudeAtK, bool anyNaN) {
+    return anyNaN && !std::isnan(magnitudeAtK) ? std::numeric_limits<double>::quiet_NaN()
+                                               : magnitudeAtK;
+}
+
 // The coordinate choice of a solve without scaling: the lowest index of
-// largest |dR/dx_j|.
+// largest |dR/dx_j|. With ReportNaN, choose and updateAndChoose also set
+// anyNaN (whether any |dR/dx_j| they compared was NaN); without, they leave
+// it alone and the pass does not form it.
 struct PlainChoice {
     const IterationKernels& kernels;
 
+    template <bool ReportNaN>
     std::int64_t choose(const RatioProblem& p, const double* Px, const double* Qx, double D,
-                        double R) const {
-        return kernels.choose(Px, Qx, p.c, p.d, D, R, p.n);
+                        double R, bool& anyNaN) const {
+        if constexpr (ReportNaN)
+            return noteNaN(kernels.chooseReportingNaN(Px, Qx, p.c, p.d, D, R, p.n), anyNaN);
+        else
+            return kernels.choose(Px, Qx, p.c, p.d, D, R, p.n);
     }
+    template <bool ReportNaN>
     std::int64_t updateAndChoose(const RatioProblem& p, double* Px, double* Qx, const double* Pk,
-                                 const double* Qk, double delta, double D, double R) const {
-        return kernels.updateAndChoose(Px, Qx, Pk, Qk, delta, p.c, p.d, D, R, p.n);
+                                 const double* Qk, double delta, double D, double R,
+                                 bool& anyNaN) const {
+        if constexpr (ReportNaN)
+            return noteNaN(
+                kernels.updateAndChooseReportingNaN(Px, Qx, Pk, Qk, delta, p.c, p.d, D, R, p.n),
+                anyNaN);
+        else
+            return kernels.updateAndChoose(Px, Qx, Pk, Qk, delta, p.c, p.d, D, R, p.n);
     }
     // The magnitude the choice compared at k, recomputed by the same formula.
     double magnitudeAt(const RatioProblem& p, const double* Px, const double* Qx, double D, double R,
@@ -116,13 +143,25 @@ struct WeightedChoice {
     const IterationKernels& kernels;
     const double* w;
 
+    template <bool ReportNaN>
     std::int64_t choose(const RatioProblem& p, const double* Px, const double* Qx, double D,
-                        double R) const {
-        return kernels.chooseWeighted(Px, Qx, p.c, p.d, w, D, R, p.n);
+                        double R, bool& anyNaN) const {
+        if constexpr (ReportNaN)
+            return noteNaN(kernels.chooseWeightedReportingNaN(Px, Qx, p.c, p.d, w, D, R, p.n),
+                           anyNaN);
+        else
+            return kernels.chooseWeighted(Px, Qx, p.c, p.d, w, D, R, p.n);
     }
+    template <bool ReportNaN>
     std::int64_t updateAndChoose(const RatioProblem& p, double* Px, double* Qx, const double* Pk,
-                                 const double* Qk, double delta, double D, double R) const {
-        return kernels.updateAndChooseWeighted(Px, Qx, Pk, Qk, delta, p.c, p.d, w, D, R, p.n);
+                                 const double* Qk, double delta, double D, double R,
+                                 bool& anyNaN) const {
+        if constexpr (ReportNaN)
+            return noteNaN(kernels.updateAndChooseWeightedReportingNaN(Px, Qx, Pk, Qk, delta, p.c,
+                                                                       p.d, w, D, R, p.n),
+                           anyNaN);
+        else
+            return kernels.updateAndChooseWeighted(Px, Qx, Pk, Qk, delta, p.c, p.d, w, D, R, p.n);
     }
     double magnitudeAt(const RatioProblem& p, const double* Px, const double* Qx, double D, double R,
                        std::int64_t k) const {
@@ -200,10 +239,11 @@ bool meetsTolerance(const Checkpoints& cp, const RatioProblem& p, const double* 
 
 // The Ritz step at a checkpoint, with Px and Qx up to date. True when it
 // changed the state: the Ritz point was taken, or the scalars formed afresh.
-// N, D and the choice k then follow.
+// N, D and the choice k then follow, k from a pass that reports NaN into
+// anyNaN.
 template <class Choice>
 bool takeRitzStep(Checkpoints& cp, const Choice& choice, const RatioProblem& p, double* x, double* Px,
-                  double* Qx, Scalars& s, double& N, double& D, std::int64_t& k) {
+                  double* Qx, Scalars& s, double& N, double& D, std::int64_t& k, bool& anyNaN) {
     if (cp.ritz == nullptr) return false;
     const Scalars before = s;
     const bool accepted = ritzStep(*cp.ritz, p, x, Px, Qx, s);
@@ -211,8 +251,18 @@ bool takeRitzStep(Checkpoints& cp, const Choice& choice, const RatioProblem& p, 
     if (!accepted && sameScalars(s, before)) return false;
     N = numeratorOf(s, p);
     D = denominatorOf(s, p);
-    k = choice.choose(p, Px, Qx, D, N / D);
+    k = choice.template choose<true>(p, Px, Qx, D, N / D, anyNaN);
     return true;
+}
+
+// The gradient the next choice sees (gradientOf) at the running products
+// Px, Qx and the D and R they belong to, from a pass of its own.
+template <class Choice>
+double gradientOfChoice(const Choice& choice, const RatioProblem& p, const double* Px,
+                        const double* Qx, double D, double R) {
+    bool anyNaN = false;
+    const std::int64_t k = choice.template choose<true>(p, Px, Qx, D, R, anyNaN);
+    return gradientOf(choice.magnitudeAt(p, Px, Qx, D, R, k), anyNaN);
 }
 
 // Iterations from the start-up state, pipelined: step t moves x_k and
@@ -228,8 +278,11 @@ bool takeRitzStep(Checkpoints& cp, const Choice& choice, const RatioProblem& p, 
 // entry 0 on entry and grows before step t when it ends at t. If it cannot,
 // the solve stops after t - 1 steps, as an interrupt stops it. The
 // stationary test reads the columns only when x_k and the scalars came out
-// unchanged; on a step that moves x_k it costs one comparison.
-template <bool Trace, class Choice>
+// unchanged; on a step that moves x_k it costs one comparison. ReportNaN: the
+// passes report whether any value they compared was NaN, for the gradient
+// tolerance; the gradient reported at the end comes from a reporting pass of
+// its own.
+template <bool Trace, bool ReportNaN, class Choice>
 Outcome iterate(const Choice& choice, const RatioProblem& p, double* x, double* Px, double* Qx,
                 Scalars& s, std::int64_t iterations, const RatioDescentOptions& options,
                 Checkpoints* cp, bool wantGradient, TraceStorage* trace) {
@@ -237,8 +290,12 @@ Outcome iterate(const Choice& choice, const RatioProblem& p, double* x, double* 
     double N = numeratorOf(s, p);
     double D = denominatorOf(s, p);
     if (Trace) trace->data[0] = N / D;
-    std::int64_t k = choice.choose(p, Px, Qx, D, N / D);
-    auto gradient = [&] { return wantGradient ? choice.magnitudeAt(p, Px, Qx, D, N / D, k) : 0.0; };
+    bool anyNaN = false;  // with ReportNaN, of the pass that chose k
+    std::int64_t k = choice.template choose<ReportNaN>(p, Px, Qx, D, N / D, anyNaN);
+    // At every return Px and Qx are up to date, and k is the choice there.
+    auto gradient = [&] {
+        return wantGradient ? gradientOfChoice(choice, p, Px, Qx, D, N / D) : 0.0;
+    };
     if (cp && meetsTolerance(*cp, p, Px, Qx, N / D)) return {0, ratioDescentStopTolerance, gradient()};
     const std::int64_t interval = pollInterval(n);
     std::int64_t untilPoll = interval;
@@ -246,7 +303,7 @@ Outcome iterate(const Choice& choice, const RatioProblem& p, double* x, double* 
     std::int64_t nextCheckpoint = cp ? cp->interval : -1;
     for (std::int64_t t = 1;; ++t) {
         if (options.gradientTolerance > 0.0) {
-            const double g = choice.magnitudeAt(p, Px, Qx, D, N / D, k);
+            const double g = gradientOf(choice.magnitudeAt(p, Px, Qx, D, N / D, k), anyNaN);
             if (g <= options.gradientTolerance) return {t - 1, ratioDescentStopGradient, g};
         }
         if (Trace && t >= trace->capacity && !reserveTrace(*trace, t + 1))
@@ -288,7 +345,7 @@ Outcome iterate(const Choice& choice, const RatioProblem& p, double* x, double* 
                 }
                 t = nextCheckpoint;
                 nextCheckpoint += cp->interval;
-                if (takeRitzStep(*cp, choice, p, x, Px, Qx, s, N, D, k)) {
+                if (takeRitzStep(*cp, choice, p, x, Px, Qx, s, N, D, k, anyNaN)) {
                     if (Trace) trace->data[t] = N / D;
                     if (meetsTolerance(*cp, p, Px, Qx, N / D))
                         return {t, ratioDescentStopTolerance, gradient()};
@@ -309,9 +366,10 @@ Outcome iterate(const Choice& choice, const RatioProblem& p, double* x, double* 
         bool pending = true;
         if (t == nextCheckpoint) {
             nextCheckpoint += cp->interval;
-            k = choice.updateAndChoose(p, Px, Qx, Pk, Qk, delta, D, N / D);
+            k = choice.template updateAndChoose<ReportNaN>(p, Px, Qx, Pk, Qk, delta, D, N / D,
+                                                           anyNaN);
             pending = false;
-            takeRitzStep(*cp, choice, p, x, Px, Qx, s, N, D, k);
+            takeRitzStep(*cp, choice, p, x, Px, Qx, s, N, D, k, anyNaN);
             if (Trace) trace->data[t] = N / D;
             if (meetsTolerance(*cp, p, Px, Qx, N / D))
                 return {t, ratioDescentStopTolerance, gradient()};
@@ -324,21 +382,14 @@ Outcome iterate(const Choice& choice, const RatioProblem& p, double* x, double* 
         }
         if (last || interrupted) {
             if (wantGradient && pending)
-                k = choice.updateAndChoose(p, Px, Qx, Pk, Qk, delta, D, N / D);
+                k = choice.template updateAndChoose<false>(p, Px, Qx, Pk, Qk, delta, D, N / D,
+                                                           anyNaN);
             return {t, last ? ratioDescentStopIterations : ratioDescentStopInterrupted, gradient()};
         }
-        if (pending) k = choice.updateAndChoose(p, Px, Qx, Pk, Qk, delta, D, N / D);
+        if (pending)
+            k = choice.template updateAndChoose<ReportNaN>(p, Px, Qx, Pk, Qk, delta, D, N / D,
+                                                           anyNaN);
     }
-}
-
-// The magnitude the next choice compares at the coordinate it takes, with the
-// column updates all applied.
-template <class Choice>
-double gradientOfChoice(const Choice& choice, const RatioProblem& p, const double* Px,
-                        const double* Qx, const Scalars& s) {
-    const double D = denominatorOf(s, p);
-    const double R = numeratorOf(s, p) / D;
-    return choice.magnitudeAt(p, Px, Qx, D, R, choice.choose(p, Px, Qx, D, R));
 }
 
 // The solve from the start-up state, on the given choice.
@@ -348,12 +399,19 @@ Outcome solveFrom(const Choice& choice, const RatioProblem& p, double* x, double
                   Checkpoints* cp, RatioDescentReport* report, TraceStorage* trace) {
     if (steps == 0) {
         Outcome out{0, ratioDescentStopIterations, 0.0};
-        if (report) out.gradient = gradientOfChoice(choice, p, Px, Qx, s);
+        if (report)
+            out.gradient = gradientOfChoice(choice, p, Px, Qx, denominatorOf(s, p), ratioOf(s, p));
         return out;
     }
-    if (trace)
-        return iterate<true>(choice, p, x, Px, Qx, s, steps, o, cp, report != nullptr, trace);
-    return iterate<false>(choice, p, x, Px, Qx, s, steps, o, cp, report != nullptr, nullptr);
+    // Only a gradient tolerance reads the NaN flag at every iteration: without
+    // one the passes do not form it.
+    const bool want = report != nullptr;
+    if (o.gradientTolerance > 0.0) {
+        if (trace) return iterate<true, true>(choice, p, x, Px, Qx, s, steps, o, cp, want, trace);
+        return iterate<false, true>(choice, p, x, Px, Qx, s, steps, o, cp, want, nullptr);
+    }
+    if (trace) return iterate<true, false>(choice, p, x, Px, Qx, s, steps, o, cp, want, trace);
+    return iterate<false, false>(choice, p, x, Px, Qx, s, steps, o, cp, want, nullptr);
 }
 
 // No coordinate to move, and dsymv rejects lda = 0: R stays alpha / beta,

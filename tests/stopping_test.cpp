@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "brelvane/ratio_descent.h"
@@ -97,6 +99,80 @@ TEST_P(Stopping, GradientToleranceStopsAtTheFirstSmallGradient) {
     options.gradientTolerance = 1e300;
     const Solve r = solve(*kernels, zeroD, 50, options);
     EXPECT_NE(r.report.stop, ratioDescentStopGradient);
+}
+
+// d_at = Inf with P = I, Q diagonal, x0 = 1, c = 0, beta = 1: D = Inf and
+// R = 0, so dR/dx_j = 1/D - (Q_jj R)/D = 0 for j != at, and dR/dx_at =
+// 0 - (Inf R)/D = NaN. Wherever the NaN sits (n = 2 both ways round; n = 17
+// at index 0, the last lane and the next block of every width, and in the
+// scalar tail), with or without weights, a tolerance must not stop (the run
+// is the one without it) and the report gives NaN, also before any step.
+TEST_P(Stopping, ANaNPartialDerivativeAnywhereNeverStopsAndIsReported) {
+    std::vector<std::pair<std::int64_t, std::int64_t>> places = {{2, 0}, {2, 1}};
+    for (std::int64_t at : {0, 1, 2, 3, 4, 7, 8, 9, 15, 16}) places.push_back({17, at});
+    for (const auto& [n, at] : places) {
+        for (const bool weighted : {false, true}) {
+            Problem p;
+            p.n = n;
+            p.x0.assign(n, 1.0), p.c.assign(n, 0.0), p.d.assign(n, 0.0);
+            p.d[at] = kInf;
+            p.alpha = 0.0, p.beta = 1.0;
+            p.P = symmetricMatrix(
+                n, [](std::int64_t i, std::int64_t j) { return i == j ? 1.0 : 0.0; });
+            // Weights 1, 1/2, 1/4 in turn.
+            p.Q = symmetricMatrix(n, [&](std::int64_t i, std::int64_t j) {
+                return i != j ? 0.0 : weighted ? std::ldexp(1.0, 2 * static_cast<int>(i % 3)) : 1.0;
+            });
+            RatioDescentOptions options;
+            if (weighted) options.scaling = ratioDescentScalingDiagonal;
+            const std::string what = "n = " + std::to_string(n) + ", NaN at " + std::to_string(at) +
+                                     (weighted ? ", weighted" : "");
+            const Solve plain = solve(*kernels, p, 40, options);
+            options.gradientTolerance = 1e-3;
+            const Solve r = solve(*kernels, p, 40, options);
+            EXPECT_NE(r.report.stop, ratioDescentStopGradient) << what;
+            EXPECT_TRUE(std::isnan(r.report.gradient)) << what;
+            EXPECT_TRUE(std::isnan(plain.report.gradient)) << what;
+            for (std::size_t t = 0; t < r.trace.size(); ++t)
+                ASSERT_TRUE(sameDouble(r.trace[t], plain.trace[t])) << what << ", r[" << t << "]";
+            for (std::int64_t j = 0; j < n; ++j)
+                ASSERT_TRUE(sameDouble(r.x[j], plain.x[j])) << what;
+            EXPECT_TRUE(std::isnan(solve(*kernels, p, 0, options).report.gradient)) << what;
+        }
+    }
+}
+
+// P and Q symmetric but for row 1 of column 2, Inf in both (the start-up
+// reads the lower triangles): the first step, along x_2, makes P*x_1 and
+// Q*x_1 infinite and dR/dx_1 = Inf - Inf = NaN from then on, while the
+// descent over x_0 and x_2 stays finite and stalls, exactly stationary, after
+// 6 steps with |dR/dx_k| = 0.012 at its choice. The stationary stop and the
+// end of the count report NaN, and a tolerance above 0.012 never stops.
+TEST_P(Stopping, ANaNLeftBehindByAnAsymmetricColumnIsReportedAtEveryStop) {
+    Problem p;
+    p.n = 3;
+    p.x0 = {2, -2, 0}, p.c = {-2, 0, 2}, p.d = {0, -0.5, 1};
+    p.alpha = 2.0, p.beta = 0.5;
+    p.P = {1.5, 1, 1.5, 1, 2, 1.5, 1.5, kInf, 0.5};
+    p.Q = {1.5, 2, 1.5, 2, -1.5, -1, 1.5, kInf, -2};
+    RatioDescentOptions options;
+    const Solve stationary = solve(*kernels, p, 29, options);
+    EXPECT_EQ(stationary.report.stop, ratioDescentStopStationary);
+    EXPECT_EQ(stationary.report.iterations, 6);
+    EXPECT_TRUE(std::isfinite(stationary.report.ratio));
+    EXPECT_TRUE(std::isnan(stationary.report.gradient)) << describe(stationary.report.gradient);
+    const Solve counted = solve(*kernels, p, 3, options);
+    EXPECT_EQ(counted.report.stop, ratioDescentStopIterations);
+    EXPECT_TRUE(std::isnan(counted.report.gradient)) << describe(counted.report.gradient);
+    options.gradientTolerance = 0.02;
+    const Solve r = solve(*kernels, p, 29, options);
+    EXPECT_EQ(r.report.stop, ratioDescentStopStationary);
+    EXPECT_EQ(r.report.iterations, 6);
+    // With Ritz steps the stationary stop goes by way of the next checkpoint.
+    options.acceleration = ratioDescentAccelerationRitz;
+    const Solve accelerated = solve(*kernels, p, 29, options);
+    EXPECT_NE(accelerated.report.stop, ratioDescentStopGradient);
+    EXPECT_TRUE(std::isnan(accelerated.report.gradient)) << describe(accelerated.report.gradient);
 }
 
 BRELVANE_TEST_EVERY_KERNEL_VARIANT(Stopping);

@@ -49,7 +49,7 @@ public:
         if (checkpoints && meetsTolerance()) return finish(r, 0, brelvane::ratioDescentStopTolerance);
         for (std::int64_t t = 1; t <= iterations; ++t) {
             const std::int64_t k = choice();
-            if (o_.gradientTolerance > 0.0 && magnitude(k) <= o_.gradientTolerance)
+            if (o_.gradientTolerance > 0.0 && gradient() <= o_.gradientTolerance)
                 return finish(r, t - 1, brelvane::ratioDescentStopGradient);
             if (step(k)) {
                 // Changed nothing: every iteration repeats it up to the next
@@ -102,6 +102,12 @@ private:
         for (std::int64_t j = 1; j < n_; ++j)
             if (std::fabs(value(j)) > std::fabs(value(k))) k = j;
         return k;
+    }
+    // The magnitude at the choice, or NaN when any value is NaN.
+    double gradient() const {
+        for (std::int64_t j = 0; j < n_; ++j)
+            if (std::isnan(value(j))) return std::numeric_limits<double>::quiet_NaN();
+        return magnitude(choice());
     }
 
     // One iteration along k; true when it changed nothing, bit for bit.
@@ -231,7 +237,7 @@ private:
     PlainRun finish(PlainRun& r, std::int64_t iterations, brelvane::RatioDescentStop stop) {
         r.iterations = iterations;
         r.stop = stop;
-        r.gradient = magnitude(choice());
+        r.gradient = gradient();
         r.residual = residual();
         r.x = cur_.x;
         for (double& v : r.x)

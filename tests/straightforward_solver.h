@@ -52,7 +52,8 @@ inline double plainRatioStep(double a0, double a1, double a2, double b0, double 
 // The whole solve, with the start-up products given by `product` (the plain
 // loop above, or the library's BLAS product for general data). `ratios`, if
 // given, receives R at the top of every iteration and after the last;
-// `gradient`, if given, max_j |dR/dx_j| at the end, as the next choice sees it.
+// `gradient`, if given, max_j |dR/dx_j| at the end, as the next choice sees it,
+// or NaN when any dR/dx_j is NaN.
 template <class Product>
 std::vector<double> plainRatioDescent(std::vector<double> x, const std::vector<double>& P,
                                       const std::vector<double>& c, double alpha,
@@ -93,11 +94,13 @@ std::vector<double> plainRatioDescent(std::vector<double> x, const std::vector<d
     if (gradient) {
         const double N = xPx * 0.5 + cx + alpha, D = xQx * 0.5 + dx + beta, R = N / D;
         std::int64_t k = 0;
+        bool anyNaN = false;
         for (std::int64_t j = 0; j < n; ++j) {
             gR[j] = (Px[j] + c[j]) / D - (Qx[j] + d[j]) * R / D;
             if (std::fabs(gR[j]) > std::fabs(gR[k])) k = j;
+            anyNaN = anyNaN || std::isnan(gR[j]);
         }
-        *gradient = n > 0 ? std::fabs(gR[k]) : 0.0;
+        *gradient = n < 1 ? 0.0 : anyNaN ? std::nan("") : std::fabs(gR[k]);
     }
     for (double& v : x)
         if (v == 0) v = 1e-100;

@@ -43,7 +43,8 @@ enum RatioDescentStatus {
 enum RatioDescentStop {
     // Every requested iteration ran.
     ratioDescentStopIterations = 0,
-    // Before an iteration, max_j |dR/dx_j| was <= gradientTolerance.
+    // Before an iteration, max_j |dR/dx_j| was <= gradientTolerance, and no
+    // dR/dx_j was NaN.
     ratioDescentStopGradient = 1,
     // An iteration left x, P*x, Q*x and the four running scalars unchanged bit
     // for bit, so every later one would repeat it exactly: the result is the
@@ -98,7 +99,7 @@ enum RatioDescentAcceleration {
 struct RatioDescentOptions {
     // Stop before an iteration once the largest |dR/dx_j| over j (with
     // diagonal scaling |w_j * dR/dx_j|), computed as the coordinate choice
-    // computes it (so a NaN never stops), is <= this. 0 never stops.
+    // computes it, is <= this and none of them is NaN. 0 never stops.
     double gradientTolerance = 0.0;
     // Asked every 2^20 / n iterations (at least once per iteration for huge
     // n) and after each start-up product, from the calling thread; true stops
@@ -152,7 +153,8 @@ struct RatioDescentReport {
     RatioDescentStop stop = ratioDescentStopIterations;
     // max_j |dR/dx_j| (with diagonal scaling max_j |w_j * dR/dx_j|) at the
     // returned x, from the running products, as the next coordinate choice
-    // would compute it; 0 for n < 1.
+    // would compute it; NaN when any of them is NaN (the choice itself passes
+    // over a NaN unless it is at index 0); 0 for n < 1.
     double gradient = 0.0;
     // R at the returned x from the running scalars: the last trace entry.
     double ratio = 0.0;
