@@ -39,7 +39,8 @@
 %                                    with the repeated value: with R, this
 %                                    stop costs 8 bytes per iteration of
 %                                    ITERATIONS, whatever ran)
-%     INFO.gradient    max |dR/dx_j| at X, as the next step would choose by
+%     INFO.gradient    max |dR/dx_j| at X, as the next step would choose by;
+%                      NaN if any dR/dx_j is NaN
 %     INFO.ratio       R at X, equal to R(end)
 %     INFO.scaling     'none' or 'diagonal', the coordinate choice used
 %     INFO.residual    the relative residual at X (see 'Tolerance')
@@ -50,11 +51,12 @@
 %   a slightly perturbed X, or rescale the variables.
 %
 %   BRELVANE(..., 'GradientTolerance', TOL) stops before an iteration once
-%   the largest |dR/dx_j| is at most TOL (a real, finite, non-negative scalar
-%   of any numeric class; the default 0 never stops), so ITERATIONS becomes an
-%   upper bound. After such a stop R has INFO.iterations + 1 entries, and X is
-%   what the nine-argument call with INFO.iterations gives. Option names are
-%   char vectors, matched ignoring case.
+%   the largest |dR/dx_j| is at most TOL and none is NaN (TOL a real, finite,
+%   non-negative scalar of any numeric class; the default 0 never stops), so
+%   ITERATIONS becomes an upper bound. After such a stop R has
+%   INFO.iterations + 1 entries, and X is what the nine-argument call with
+%   INFO.iterations gives. Option names are char vectors, matched ignoring
+%   case.
 %
 %   BRELVANE(..., 'Scaling', 'diagonal') chooses the coordinate by the
 %   largest |w_j * dR/dx_j| instead, with weights fixed from the diagonals:

@@ -51,6 +51,19 @@ function gateway_options_test ()
   assert_same_doubles (info.gradient, hex2num ("3fd0fc6b3d440a75"), "gradient at the stall");
   assert_same_doubles (r(end), hex2num ("bf91cf06ada28118"), "ratio at the stall");
 
+  % d = Inf at one coordinate: D = Inf, R = 0, and dR/dx_j is NaN there and 0
+  % at the other. Whichever way round, no gradient stop and info.gradient is
+  % NaN, with the plain choice and the scaled one.
+  for dInf = {[0; Inf], [Inf; 0]}
+    for scaling = {"none", "diagonal"}
+      [~, r, info] = Brelvane ([1; 1], eye (2), [0; 0], 0, eye (2), dInf{1}, 1, 2, 100, ...
+                               "GradientTolerance", 1e-3, "Scaling", scaling{1});
+      assert (info.stop, "iterations");
+      assert (size (r), [101, 1]);
+      assert (isnan (info.gradient));
+    end
+  end
+
   % Bad options, each before anything is computed.
   good = {[1;2], eye(2), [0;0], 1, zeros(2), [0;0], 1, 2, 3};
   assert_brelvane_error ("Brelvane:nargout", 4, good);
