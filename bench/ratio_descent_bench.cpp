@@ -8,13 +8,16 @@
 // solver with diagonal scaling, ns per iteration and its ratio to the solver
 // without; and the solver as the MEX gateway calls it for the nine-argument
 // call (an interrupt poll that loads a flag, as Octave's is read, and a
-// report), against the plain entry point.
+// report), against the plain entry point; and the solver with a gradient
+// tolerance it never meets (each pass then also reports a NaN gradient, and
+// the gradient at k is compared), against the plain entry point.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -101,6 +104,16 @@ RatioDescentStatus solvePolled(const IterationKernels* k, double* x, const Probl
                             p.d.data(), 1.0, p.n, iterations, nullptr, &options, &report);
 }
 
+// The smallest positive double: only a gradient of exactly zero would meet
+// it, which these problems do not reach, so every iteration runs.
+RatioDescentStatus solveTolerance(const IterationKernels* k, double* x, const Problem& p,
+                                  std::int64_t iterations) {
+    RatioDescentOptions options;
+    options.gradientTolerance = std::numeric_limits<double>::denorm_min();
+    return ratioDescentWith(*k, x, p.x0.data(), p.P.data(), p.c.data(), 0.25, p.Q.data(),
+                            p.d.data(), 1.0, p.n, iterations, nullptr, &options);
+}
+
 RatioDescentStatus solveBaseline(const IterationKernels*, double* x, const Problem& p,
                                  std::int64_t iterations) {
     return straightforwardRatioDescent(x, p.x0.data(), p.P.data(), p.c.data(), 0.25, p.Q.data(),
@@ -141,7 +154,7 @@ void BM_PerIteration(benchmark::State& state, KernelVariant variant) {
     const Problem& p = problemOfSize(n);
     std::int64_t T = std::max<std::int64_t>(20000, 40000000 / n);
 
-    std::vector<double> x(n), y(n), z(n), u(n);
+    std::vector<double> x(n), y(n), z(n), u(n), v(n);
     // Only iterations that are computed count: the solver ends at an exactly
     // stationary point, the baseline would repeat it, so both run to there.
     RatioDescentReport report;
@@ -156,9 +169,14 @@ void BM_PerIteration(benchmark::State& state, KernelVariant variant) {
         return state.SkipWithError("solver and baseline disagree");
     if (std::memcmp(x.data(), z.data(), n * sizeof(double)) != 0)
         return state.SkipWithError("the weights are not all 1: the paths differ");
+    solveFused(kernels, x.data(), p, T);
+    solveTolerance(kernels, v.data(), p, T);
+    if (std::memcmp(x.data(), v.data(), n * sizeof(double)) != 0)
+        return state.SkipWithError("the tolerance stopped the solve");
 
     double base = 0, fused = 0, baseStart = 0, fusedStart = 0, traffic = 0;
     double diagonal = 0, diagonalStart = 0, polled = 0, polledStart = 0;
+    double tolerance = 0, toleranceStart = 0;
     for (auto _ : state) {
         baseStart += secondsOf(solveBaseline, nullptr, y, p, 0);
         base += secondsOf(solveBaseline, nullptr, y, p, T);
@@ -168,6 +186,8 @@ void BM_PerIteration(benchmark::State& state, KernelVariant variant) {
         diagonal += secondsOf(solveDiagonal, kernels, z, p, T);
         polledStart += secondsOf(solvePolled, kernels, u, p, 0);
         polled += secondsOf(solvePolled, kernels, u, p, T);
+        toleranceStart += secondsOf(solveTolerance, kernels, v, p, 0);
+        tolerance += secondsOf(solveTolerance, kernels, v, p, T);
         traffic += bareTrafficSeconds(p, T);
     }
     const double runs = static_cast<double>(state.iterations());
@@ -183,6 +203,9 @@ void BM_PerIteration(benchmark::State& state, KernelVariant variant) {
     const double polledIter = (polled - polledStart) / runs / T * 1e9;
     state.counters["poll_ns/it"] = polledIter;
     state.counters["poll_vs_plain"] = polledIter / fusedIter;
+    const double toleranceIter = (tolerance - toleranceStart) / runs / T * 1e9;
+    state.counters["tol_ns/it"] = toleranceIter;
+    state.counters["tol_vs_plain"] = toleranceIter / fusedIter;
     const double trafficIter = traffic / runs / T * 1e9;
     state.counters["traffic_ns/it"] = trafficIter;
     state.counters["vs_traffic"] = fusedIter / trafficIter;
