@@ -105,6 +105,34 @@ double gradientOf(double magnitudeAtK, bool anyNaN) {
                                                : magnitudeAtK;
 }
 
+// True when a step raised R by more than the rounding of the two ratios
+// compared: Ra - Rb > 2^-49 (mb + ma), where for each state
+// m = (sN + |R| sD) / |D| bounds, to first order, how R = N / D moves with
+// the rounding of N and D, and sN, sD are the sums of the magnitudes of the
+// terms N and D are added from: 1/2 |x'Px|, |c'x|, |alpha| and 1/2 |x'Qx|,
+// |d'x|, |beta| before the step (sNb, sDb), and after it those plus the
+// magnitudes of the step's corrections, |delta Px_k| + 1/2 |delta^2 P_kk| +
+// |delta c_k| and its D counterpart, which bound the terms after it. Each of
+// the two ratios rounds by a few units of 2^-53 of m, so 16 of them (2^-49)
+// leave only a real rise, and R formed at a cancellation (c'x close to
+// -alpha, say) does not count its noise. NaN on either side is no rise.
+// Called only when Ra > Rb, so the plain iteration pays one comparison; D
+// before the step is formed here, from the scalars before it.
+bool risesBeyondRounding(const RatioProblem& p, const Scalars& before, double Rb, double Da,
+                         double Ra, double delta, double Pxk, double Qxk, double Pkk, double Qkk,
+                         std::int64_t k) {
+    const double Db = denominatorOf(before, p);
+    const double sNb = 0.5 * std::fabs(before.xPx) + std::fabs(before.cx) + std::fabs(p.alpha);
+    const double sDb = 0.5 * std::fabs(before.xQx) + std::fabs(before.dx) + std::fabs(p.beta);
+    const double sNa = sNb + std::fabs(delta * Pxk) + 0.5 * std::fabs(delta * delta * Pkk) +
+                       std::fabs(delta * p.c[k]);
+    const double sDa = sDb + std::fabs(delta * Qxk) + 0.5 * std::fabs(delta * delta * Qkk) +
+                       std::fabs(delta * p.d[k]);
+    const double mb = (sNb + std::fabs(Rb) * sDb) / std::fabs(Db);
+    const double ma = (sNa + std::fabs(Ra) * sDa) / std::fabs(Da);
+    return Ra - Rb > 0x1p-49 * (mb + ma);
+}
+
 // The coordinate choice of a solve without scaling: the lowest index of
 // largest |dR/dx_j|. With ReportNaN, choose and updateAndChoose also set
 // anyNaN (whether any |dR/dx_j| they compared was NaN); without, they leave
@@ -278,14 +306,16 @@ double gradientOfChoice(const Choice& choice, const RatioProblem& p, const doubl
 // entry 0 on entry and grows before step t when it ends at t. If it cannot,
 // the solve stops after t - 1 steps, as an interrupt stops it. The
 // stationary test reads the columns only when x_k and the scalars came out
-// unchanged; on a step that moves x_k it costs one comparison. ReportNaN: the
+// unchanged; on a step that moves x_k it costs one comparison. Steps that
+// raised R by more than rounding (to the line's maximum, or across a pole of
+// R) are counted in `rises`, for one comparison per step. ReportNaN: the
 // passes report whether any value they compared was NaN, for the gradient
 // tolerance; the gradient reported at the end comes from a reporting pass of
 // its own.
 template <bool Trace, bool ReportNaN, class Choice>
 Outcome iterate(const Choice& choice, const RatioProblem& p, double* x, double* Px, double* Qx,
                 Scalars& s, std::int64_t iterations, const RatioDescentOptions& options,
-                Checkpoints* cp, bool wantGradient, TraceStorage* trace) {
+                Checkpoints* cp, bool wantGradient, TraceStorage* trace, std::int64_t& rises) {
     const std::int64_t n = p.n;
     double N = numeratorOf(s, p);
     double D = denominatorOf(s, p);
@@ -316,6 +346,7 @@ Outcome iterate(const Choice& choice, const RatioProblem& p, double* x, double* 
         // dN/dx_k, dD/dx_k and their curvatures P_kk / 2, Q_kk / 2.
         const double dN = Px[k] + p.c[k];
         const double dD = Qx[k] + p.d[k];
+        const double Rb = N / D;
         const double delta = ratioStep(N, dN, 0.5 * Pkk, D, dD, 0.5 * Qkk);
         const double xk = x[k];
         const Scalars before = s;
@@ -328,6 +359,9 @@ Outcome iterate(const Choice& choice, const RatioProblem& p, double* x, double* 
         N = numeratorOf(s, p);
         D = denominatorOf(s, p);
         if (Trace) trace->data[t] = N / D;
+        if (N / D > Rb &&
+            risesBeyondRounding(p, before, Rb, D, N / D, delta, Px[k], Qx[k], Pkk, Qkk, k))
+            ++rises;
         if (sameBits(x[k], xk) && sameScalars(s, before) && !std::isnan(delta) &&
             columnUpdateChangesNothing(Px, Pk, delta, n) &&
             columnUpdateChangesNothing(Qx, Qk, delta, n)) {
@@ -396,7 +430,8 @@ Outcome iterate(const Choice& choice, const RatioProblem& p, double* x, double* 
 template <class Choice>
 Outcome solveFrom(const Choice& choice, const RatioProblem& p, double* x, double* Px, double* Qx,
                   Scalars& s, std::int64_t steps, const RatioDescentOptions& o,
-                  Checkpoints* cp, RatioDescentReport* report, TraceStorage* trace) {
+                  Checkpoints* cp, RatioDescentReport* report, TraceStorage* trace,
+                  std::int64_t& rises) {
     if (steps == 0) {
         Outcome out{0, ratioDescentStopIterations, 0.0};
         if (report)
@@ -407,11 +442,13 @@ Outcome solveFrom(const Choice& choice, const RatioProblem& p, double* x, double
     // one the passes do not form it.
     const bool want = report != nullptr;
     if (o.gradientTolerance > 0.0) {
-        if (trace) return iterate<true, true>(choice, p, x, Px, Qx, s, steps, o, cp, want, trace);
-        return iterate<false, true>(choice, p, x, Px, Qx, s, steps, o, cp, want, nullptr);
+        if (trace)
+            return iterate<true, true>(choice, p, x, Px, Qx, s, steps, o, cp, want, trace, rises);
+        return iterate<false, true>(choice, p, x, Px, Qx, s, steps, o, cp, want, nullptr, rises);
     }
-    if (trace) return iterate<true, false>(choice, p, x, Px, Qx, s, steps, o, cp, want, trace);
-    return iterate<false, false>(choice, p, x, Px, Qx, s, steps, o, cp, want, nullptr);
+    if (trace)
+        return iterate<true, false>(choice, p, x, Px, Qx, s, steps, o, cp, want, trace, rises);
+    return iterate<false, false>(choice, p, x, Px, Qx, s, steps, o, cp, want, nullptr, rises);
 }
 
 // No coordinate to move, and dsymv rejects lda = 0: R stays alpha / beta,
@@ -493,7 +530,7 @@ RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, 
         const Outcome out = emptySolve(p, steps, o, tr);
         if (report)
             *report = {out.iterations, out.stop, out.gradient, ratioOf(Scalars{0, 0, 0, 0}, p),
-                       0.0, 0};
+                       0.0, 0, 0};
         return out.traceRefused ? ratioDescentOutOfMemory : ratioDescentOk;
     }
     if (static_cast<std::uint64_t>(n) > static_cast<std::uint64_t>(std::numeric_limits<BlasInt>::max()))
@@ -521,19 +558,21 @@ RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, 
         }
         Checkpoints* cp = accelerated || o.tolerance > 0.0 ? &checkpoints : nullptr;
         Outcome out{0, ratioDescentStopIterations, 0.0};
+        std::int64_t rises = 0;
         // The start-up products are the longest stretch without a poll.
         if (interruptPending(o)) {
             out.stop = ratioDescentStopInterrupted;
         } else if (scaled) {
             diagonalWeights(p, w);
-            out = solveFrom(WeightedChoice{kernels, w}, p, x, Px, Qx, s, steps, o, cp, report, tr);
+            out = solveFrom(WeightedChoice{kernels, w}, p, x, Px, Qx, s, steps, o, cp, report, tr,
+                            rises);
         } else {
-            out = solveFrom(PlainChoice{kernels}, p, x, Px, Qx, s, steps, o, cp, report, tr);
+            out = solveFrom(PlainChoice{kernels}, p, x, Px, Qx, s, steps, o, cp, report, tr, rises);
         }
         if (tr && out.iterations == 0) tr->data[0] = ratioOf(s, p);
         if (report)
             *report = {out.iterations, out.stop, out.gradient, ratioOf(s, p),
-                       relativeResidual(p, Px, Qx, ratioOf(s, p)), checkpoints.accepted};
+                       relativeResidual(p, Px, Qx, ratioOf(s, p)), checkpoints.accepted, rises};
         // Exact zeros (+0.0 and -0.0; never NaN) become 1e-100.
         for (std::int64_t i = 0; i < n; ++i)
             if (x[i] == 0.0) x[i] = 1e-100;

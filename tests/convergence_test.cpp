@@ -1,4 +1,5 @@
-// Convergence: min x'Px / x'Qx reached as the smallest generalised eigenvalue, and R never rising where D > 0.
+// Convergence: min x'Px / x'Qx reached as the smallest generalised eigenvalue, R never rising
+// where D > 0, and the steps that do raise R counted.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 
 #include "brelvane/ratio_descent.h"
 #include "generalised_eigenvalue.h"
+#include "random_problems.h"
 #include "test_support.h"
 
 using namespace brelvane;
@@ -91,11 +93,91 @@ TEST(Convergence, RatioNeverRisesWhereTheDenominatorIsPositiveEverywhere) {
         const double alpha = u(rng);
         const std::int64_t iterations = 30 * n;
         std::vector<double> x(static_cast<std::size_t>(n)), r(static_cast<std::size_t>(iterations + 1));
-        ASSERT_EQ(ratioDescentTrace(x.data(), r.data(), x0.data(), P.data(), c.data(), alpha,
-                                    Q.data(), d.data(), beta, n, iterations),
+        RatioDescentReport report;
+        ASSERT_EQ(ratioDescentWithOptions(x.data(), r.data(), x0.data(), P.data(), c.data(), alpha,
+                                          Q.data(), d.data(), beta, n, iterations, {}, &report),
                   ratioDescentOk);
         for (std::int64_t t = 0; t < iterations; ++t)
             ASSERT_LE(r[t + 1], r[t] + 64 * eps * std::max(1.0, std::fabs(r[t])))
                 << "problem " << problem << " (n = " << n << "), iteration " << t + 1;
+        EXPECT_EQ(report.rises, 0) << "problem " << problem;
+    }
+}
+
+// A step raises R where R has no minimum along its line: with D = 1 and
+// N = 1/2 sum_j s_j x_j^2 (s_j = +-1) from x0 = 1, every |dR/dx_j| is 1, so
+// the steps take x_0, x_1, ... in turn to the vertex 0 of their parabola, the
+// maximum where s_j = -1: R rises by 1/2 there, then the descent is
+// stationary. Rounding must not count: problems shifted so that min R is 0
+// (P - m Q, c - m d, alpha - m beta for m = min R, so N cancels to nothing
+// while its terms stay of order one) run to the level of rounding with R
+// going up and down by many ulps of |R|, and no rise counted. Without
+// acceleration no rise is counted where the trace does not rise.
+TEST(Convergence, StepsThatRaiseTheRatioAreCountedAndRoundingIsNot) {
+    for (RatioDescentScaling scaling : {ratioDescentScalingNone, ratioDescentScalingDiagonal}) {
+        const std::int64_t n = 7;
+        const std::vector<double> P = symmetricMatrix(
+            n, [](std::int64_t i, std::int64_t j) { return i != j ? 0.0 : i % 2 ? -1.0 : 1.0; });
+        const std::vector<double> ones(n, 1.0), zeros(n, 0.0), Q(n * n, 0.0);
+        std::vector<double> x(n), r(21);
+        RatioDescentOptions options;
+        options.scaling = scaling;
+        RatioDescentReport report;
+        ASSERT_EQ(ratioDescentWithOptions(x.data(), r.data(), ones.data(), P.data(), zeros.data(),
+                                          0.0, Q.data(), zeros.data(), 1.0, n, 20, options,
+                                          &report),
+                  ratioDescentOk);
+        EXPECT_EQ(report.rises, 3) << "scaling " << scaling;
+        EXPECT_EQ(report.stop, ratioDescentStopStationary);
+        const std::vector<double> want{0.5, 0, 0.5, 0, 0.5, 0, 0.5, 0, 0};
+        for (std::size_t t = 0; t < want.size(); ++t) EXPECT_EQ(r[t], want[t]) << "t = " << t;
+    }
+
+    std::mt19937_64 rng(testSeed("StepsThatRaiseTheRatioAreCountedAndRoundingIsNot", 17));
+    const double eps = std::numeric_limits<double>::epsilon();
+    int noisy = 0;
+    for (int problem = 0; problem < 40; ++problem) {
+        Problem p = generalProblem(rng, 2, 30);
+        p.beta += 10.0;  // D > 0 everywhere, so R is bounded below
+        const std::int64_t iterations = 400 * p.n;
+        std::vector<double> x(static_cast<std::size_t>(p.n));
+        std::vector<double> r(static_cast<std::size_t>(iterations) + 1);
+        RatioDescentReport report;
+        ASSERT_EQ(ratioDescentWithOptions(x.data(), nullptr, p.x0.data(), p.P.data(), p.c.data(),
+                                          p.alpha, p.Q.data(), p.d.data(), p.beta, p.n,
+                                          iterations, {}, &report),
+                  ratioDescentOk);
+        const double m = report.ratio;
+        for (std::size_t j = 0; j < p.P.size(); ++j) p.P[j] -= m * p.Q[j];
+        for (std::size_t j = 0; j < p.c.size(); ++j) p.c[j] -= m * p.d[j];
+        p.alpha -= m * p.beta;
+        for (RatioDescentAcceleration acceleration :
+             {ratioDescentAccelerationNone, ratioDescentAccelerationRitz}) {
+            RatioDescentOptions options;
+            options.acceleration = acceleration;
+            ASSERT_EQ(ratioDescentWithOptions(x.data(), r.data(), p.x0.data(), p.P.data(),
+                                              p.c.data(), p.alpha, p.Q.data(), p.d.data(),
+                                              p.beta, p.n, iterations, options, &report),
+                      ratioDescentOk);
+            EXPECT_EQ(report.rises, 0) << "problem " << problem << ", Ritz " << acceleration;
+            for (std::int64_t t = 0; t < report.iterations; ++t)
+                noisy += r[t + 1] > r[t] + 4 * eps * std::fabs(r[t]);
+        }
+    }
+    EXPECT_GE(noisy, 100) << "too few rises of R by rounding to test that they are not counted";
+
+    for (int problem = 0; problem < 3000; ++problem) {
+        const Problem p = dyadicProblem(rng, 8);
+        const std::int64_t iterations = std::max<std::int64_t>(p.iterations, 0);
+        std::vector<double> x(static_cast<std::size_t>(p.n));
+        std::vector<double> r(static_cast<std::size_t>(iterations) + 1);
+        RatioDescentReport report;
+        ASSERT_EQ(ratioDescentWithOptions(x.data(), r.data(), p.x0.data(), p.P.data(), p.c.data(),
+                                          p.alpha, p.Q.data(), p.d.data(), p.beta, p.n,
+                                          iterations, {}, &report),
+                  ratioDescentOk);
+        std::int64_t traceRises = 0;
+        for (std::int64_t t = 0; t < report.iterations; ++t) traceRises += r[t + 1] > r[t];
+        EXPECT_LE(report.rises, traceRises) << "dyadic problem " << problem;
     }
 }

@@ -6,9 +6,11 @@
 // with P and Q symmetric n-by-n (column-major, leading dimension n). Each
 // iteration takes the coordinate k of largest |dR/dx_k| (Gauss-Southwell;
 // optionally weighted, see RatioDescentScaling), moves x_k to the lower of
-// the two stationary points of R along e_k (closed form), and corrects P*x,
-// Q*x and the scalars x'Px, x'Qx, c'x, d'x by column k of P and Q, so an
-// iteration costs O(n) after one O(n^2) start-up.
+// the two stationary points of R along e_k (closed form; where R has no
+// minimum along e_k that is the line's maximum, see
+// RatioDescentReport::rises), and corrects P*x, Q*x and the scalars x'Px,
+// x'Qx, c'x, d'x by column k of P and Q, so an iteration costs O(n) after
+// one O(n^2) start-up.
 //
 // All arithmetic is IEEE double, each product rounded before it is added, in
 // the order written in the sources, and our own passes give the same bits on
@@ -162,6 +164,16 @@ struct RatioDescentReport {
     double residual = 0.0;
     // Ritz steps taken.
     std::int64_t accelerations = 0;
+    // Steps that raised R by more than rounding: the ratio after the step,
+    // from the running scalars, above the ratio before it by more than 2^-49
+    // times the magnitudes of the terms the two are summed from (relative to
+    // D). The closed-form step goes to the lower stationary point along its
+    // line, which is the line's maximum where R has no minimum along it (D
+    // constant and N curving downward, say), and a step across a pole of R
+    // (D changing sign) can land higher; either means R has no lower bound
+    // there. A Ritz step never raises R, and forming the scalars afresh at a
+    // checkpoint is not a step.
+    std::int64_t rises = 0;
 };
 
 // x <- the point reached from x0 after `iterations` greedy coordinate steps
