@@ -45,10 +45,24 @@
 %     INFO.scaling     'none' or 'diagonal', the coordinate choice used
 %     INFO.residual    the relative residual at X (see 'Tolerance')
 %     INFO.accelerations  Ritz steps taken (see 'Acceleration')
+%     INFO.rises       steps that raised R by more than rounding (see below)
 %   A 'stationary' stop with INFO.gradient far from zero is a stall: the
 %   closed-form step rounded to zero away from the line's minimum (numerator
 %   and denominator nearly proportional along that coordinate). Restart from
 %   a slightly perturbed X, or rescale the variables.
+%
+%   A step can raise R: where R has no minimum along the chosen coordinate
+%   (D constant and N curving downward along it, or D changing sign), the
+%   closed-form step goes to the line's maximum or across a pole of R. The
+%   step is kept; INFO.rises counts such steps, and the call then warns once
+%   with the identifier Brelvane:rise and the count (silence it with
+%   warning('off', 'Brelvane:rise')). It means R is unbounded below along that
+%   line, or D changes sign on it: X is then not a minimiser. A step counts
+%   when R after it exceeds R before it by more than 2^-49 times
+%   (sN + |R|*sD)/|D| summed over both points, sN and sD the sums of the
+%   magnitudes of the terms N and D are added from, so rounding never counts.
+%   Example: BRELVANE([1;1], [1 0;0 -1], [0;0], 0, zeros(2), [0;0], 1, 2, 4)
+%   gives R = [0; -0.5; 0; 0; 0] and INFO.rises = 1.
 %
 %   BRELVANE(..., 'GradientTolerance', TOL) stops before an iteration once
 %   the largest |dR/dx_j| is at most TOL and none is NaN (TOL a real, finite,
@@ -131,8 +145,9 @@
 %   Method
 %     Each step picks the coordinate k of largest |dR/dx_k| (greedy
 %     Gauss-Southwell choice), moves x_k to the stationary point of R along
-%     e_k with the lower ratio (closed form), and updates P*x, Q*x and the
-%     scalars behind N and D in O(N).
+%     e_k with the lower ratio (closed form: the line's minimum where R has
+%     one along e_k, else possibly its maximum, see INFO.rises), and updates
+%     P*x, Q*x and the scalars behind N and D in O(N).
 %
 %   P and Q are read through their lower triangle at the start and by whole
 %   columns in every step, so they must be symmetric. Vectors may be rows or

@@ -78,6 +78,11 @@ void mxSetPr(mxArray* pm, double* pr);
 // the error in the caller. errormsg is a printf format.
 [[noreturn]] void mexErrMsgIdAndTxt(const char* errorid, const char* errormsg, ...);
 
+// Shows a warning with an identifier, unless the user turned it off; returns,
+// or raises an error instead where the user turned the warning into one.
+// warningmsg is a printf format.
+void mexWarnMsgIdAndTxt(const char* warningid, const char* warningmsg, ...);
+
 // The entry point the host looks up by name; the module's only export.
 #if defined(_WIN32)
 #define BRELVANE_MEX_EXPORT __declspec(dllexport)

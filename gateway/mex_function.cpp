@@ -446,11 +446,11 @@ const char* stopName(RatioDescentStop stop) {
 }
 
 // info = struct('iterations', ..., 'stop', ..., 'gradient', ..., 'ratio', ...,
-// 'scaling', ..., 'residual', ..., 'accelerations', ...).
+// 'scaling', ..., 'residual', ..., 'accelerations', ..., 'rises', ...).
 mxArray* reportStruct(const RatioDescentReport& report, RatioDescentScaling scaling) {
-    const char* fields[] = {"iterations", "stop",     "gradient",     "ratio",
-                            "scaling",    "residual", "accelerations"};
-    mxArray* info = mxCreateStructMatrix(1, 1, 7, fields);
+    const char* fields[] = {"iterations", "stop",     "gradient",      "ratio",
+                            "scaling",    "residual", "accelerations", "rises"};
+    mxArray* info = mxCreateStructMatrix(1, 1, 8, fields);
     mxSetFieldByNumber(info, 0, 0, mxCreateDoubleScalar(static_cast<double>(report.iterations)));
     mxSetFieldByNumber(info, 0, 1, mxCreateString(stopName(report.stop)));
     mxSetFieldByNumber(info, 0, 2, mxCreateDoubleScalar(report.gradient));
@@ -460,7 +460,24 @@ mxArray* reportStruct(const RatioDescentReport& report, RatioDescentScaling scal
     mxSetFieldByNumber(info, 0, 5, mxCreateDoubleScalar(report.residual));
     mxSetFieldByNumber(info, 0, 6,
                        mxCreateDoubleScalar(static_cast<double>(report.accelerations)));
+    mxSetFieldByNumber(info, 0, 7, mxCreateDoubleScalar(static_cast<double>(report.rises)));
     return info;
+}
+
+// Once per call, after the results are stored: a warning the user can turn
+// off (or into an error) by its identifier, so it must come when nothing of
+// ours is held.
+void warnOfRises(const RatioDescentReport& report) {
+    if (report.rises == 0) return;
+    char message[400];
+    std::snprintf(
+        message, sizeof message,
+        "%lld of the %lld steps computed raised R by more than rounding: along the "
+        "coordinate each of them moved, R has no minimum (it is unbounded below along that "
+        "line, or D changes sign on it), so the closed-form step went to the line's maximum "
+        "or across a pole of R, and x is not a minimiser. info.rises counts these steps.",
+        static_cast<long long>(report.rises), static_cast<long long>(report.iterations));
+    mexWarnMsgIdAndTxt("Brelvane:rise", "%s", message);
 }
 
 }  // namespace
@@ -520,4 +537,5 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
                                               ? (count > 0 ? count : 0) + 1
                                               : report.iterations + 1);
     if (nlhs >= 3) plhs[2] = reportStruct(report, options.scaling);
+    warnOfRises(report);
 }

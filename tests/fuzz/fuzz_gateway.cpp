@@ -246,18 +246,23 @@ void checkAccepted(const std::vector<mxArray_tag*>& args, int nrhs, int nlhs,
     }
     if (nlhs >= 3) {
         const mxArray_tag* info = plhs[2];
-        if (info == nullptr || !classIs(info->className, "struct") || info->fieldCount != 7)
-            finding("info is not a struct of seven fields");
+        if (info == nullptr || !classIs(info->className, "struct") || info->fieldCount != 8)
+            finding("info is not a struct of eight fields");
         const std::vector<double> values[] = {
             {static_cast<double>(report.iterations)}, {}, {report.gradient}, {report.ratio}, {},
-            {report.residual}, {static_cast<double>(report.accelerations)}};
-        for (int f : {0, 2, 3, 5, 6})
+            {report.residual}, {static_cast<double>(report.accelerations)},
+            {static_cast<double>(report.rises)}};
+        for (int f : {0, 2, 3, 5, 6, 7})
             if (!sameColumn(info->fields[f], values[f])) finding("an info field differs from the report");
         if (lowerText(info->fields[4]) !=
             (options.scaling == ratioDescentScalingDiagonal ? "diagonal" : "none"))
             finding("info.scaling is not the scaling asked for");
         if (nlhs >= 2 && !sameDouble(report.ratio, trace.back())) finding("info.ratio is not r(end)");
     }
+    const std::vector<standin::Warning>& warnings = standin::warningsRaised();
+    if (warnings.size() != (report.rises > 0 ? 1u : 0u) ||
+        (report.rises > 0 && warnings[0].id != "Brelvane:rise"))
+        finding("not one Brelvane:rise warning exactly when a step raised R");
 }
 
 }  // namespace

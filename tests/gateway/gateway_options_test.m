@@ -10,7 +10,8 @@ function gateway_options_test ()
   T = 5000;
 
   [x, r, info] = Brelvane (x0, P, c, 0.5, Q, d, 2, n, T);
-  assert (fieldnames (info), {"iterations"; "stop"; "gradient"; "ratio"; "scaling"; "residual"; "accelerations"});
+  assert (fieldnames (info), {"iterations"; "stop"; "gradient"; "ratio"; "scaling"; "residual"; "accelerations"; "rises"});
+  assert (info.rises, 0);
   assert (info.scaling, "none");
   assert (info.stop, "iterations");
   assert (info.iterations, T);
@@ -63,6 +64,27 @@ function gateway_options_test ()
       assert (isnan (info.gradient));
     end
   end
+
+  % A step to the line's maximum: with D = 1 and N = (x1^2 - x2^2) / 2, the
+  % second step takes x2 to the top of its parabola. It is kept, counted in
+  % info.rises and reported by the warning Brelvane:rise, which the user can
+  % silence, or turn into an error that leaves nothing assigned.
+  lastwarn ("", "");
+  [x, r, info] = Brelvane ([1;1], [1 0; 0 -1], [0;0], 0, zeros (2), [0;0], 1, 2, 4);
+  assert_same_doubles (r, [0; -0.5; 0; 0; 0], "r rising at the second step");
+  assert (info.stop, "stationary");
+  assert (info.rises, 1);
+  [message, id] = lastwarn ();
+  assert (id, "Brelvane:rise");
+  assert (! isempty (strfind (message, "1 of the 3 steps computed raised R by more than rounding")));
+  lastwarn ("", "");
+  state = warning ("off", "Brelvane:rise");
+  x = Brelvane ([1;1], [1 0; 0 -1], [0;0], 0, zeros (2), [0;0], 1, 2, 4);
+  warning ("error", "Brelvane:rise");
+  assert_brelvane_error ("Brelvane:rise", 3, {[1;1], [1 0; 0 -1], [0;0], 0, zeros(2), [0;0], 1, 2, 4});
+  warning (state);
+  [~, id] = lastwarn ();
+  assert (id, "");
 
   % Bad options, each before anything is computed.
   good = {[1;2], eye(2), [0;0], 1, zeros(2), [0;0], 1, 2, 3};

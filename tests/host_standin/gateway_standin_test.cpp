@@ -316,6 +316,7 @@ TEST(GatewayOnStandinHost, ToleranceAndInfoAgreeWithTheSolverBitForBit) {
     // with and without scaling and acceleration, which the gateway passes on.
     std::mt19937_64 rng(testSeed("ToleranceAndInfoAgreeWithTheSolverBitForBit", 11));
     int stops[5] = {0, 0, 0, 0, 0};
+    int rises = 0;
     for (int i = 0; i < 300; ++i) {
         Problem p = i % 2 ? dyadicProblem(rng, 9) : generalProblem(rng, 1, 12);
         p.iterations = 1 + static_cast<std::int64_t>(rng() % 300);
@@ -369,7 +370,7 @@ TEST(GatewayOnStandinHost, ToleranceAndInfoAgreeWithTheSolverBitForBit) {
         expectColumn(out.plhs[1], rows, trace, what + ": r");
         const mxArray_tag* info = out.plhs[2];
         ASSERT_TRUE(info != nullptr && std::string(info->className) == "struct" && info->m == 1 &&
-                    info->n == 1 && info->fieldCount == 7)
+                    info->n == 1 && info->fieldCount == 8)
             << what;
         EXPECT_EQ(textOf(field(info, "scaling")), scaled ? "diagonal" : "none") << what;
         const char* const stopNames[] = {"iterations", "gradient", "stationary", "", "tolerance"};
@@ -380,6 +381,12 @@ TEST(GatewayOnStandinHost, ToleranceAndInfoAgreeWithTheSolverBitForBit) {
         expectColumn(field(info, "residual"), 1, {want.residual}, what + ": residual");
         expectColumn(field(info, "accelerations"), 1, {static_cast<double>(want.accelerations)},
                      what + ": accelerations");
+        expectColumn(field(info, "rises"), 1, {static_cast<double>(want.rises)}, what + ": rises");
+        rises += want.rises > 0;
+        // A warning when, and only when, some step raised R.
+        ASSERT_EQ(standin::warningsRaised().size(), want.rises > 0 ? 1u : 0u) << what;
+        if (want.rises > 0)
+            EXPECT_EQ(standin::warningsRaised()[0].id, "Brelvane:rise") << what;
         // A gradient stop gives the point the call without a tolerance gives with
         // that count.
         if (want.stop == ratioDescentStopGradient && !accelerated) {
@@ -400,7 +407,28 @@ TEST(GatewayOnStandinHost, ToleranceAndInfoAgreeWithTheSolverBitForBit) {
     EXPECT_GE(stops[ratioDescentStopGradient], 20);
     EXPECT_GE(stops[ratioDescentStopStationary], 10);
     EXPECT_GE(stops[ratioDescentStopTolerance], 10);
+    EXPECT_GE(rises, 5);
     EXPECT_EQ(standin::liveCreatedArrays(), 0u);
+}
+
+TEST(GatewayOnStandinHost, AStepThatRaisesTheRatioWarnsOnceWithTheCount) {
+    // D = 1 and N = (x1^2 - x2^2) / 2 from (1, 1): the second step goes to the
+    // maximum of N along x2, from R = -0.5 to 0; the third changes nothing.
+    const Problem p{2, {1, 1}, {1, 0, 0, -1}, {0, 0}, 0.0, {0, 0, 0, 0}, {0, 0}, 1.0, 4};
+    for (int nlhs : {0, 3}) {
+        Arguments args(p, 2.0, 4.0);
+        Outputs out;
+        ASSERT_EQ(standin::callMexFunction(nlhs, out.plhs, 9, args.a.data()).errorId, "");
+        ASSERT_EQ(standin::warningsRaised().size(), 1u);
+        EXPECT_EQ(standin::warningsRaised()[0].id, "Brelvane:rise");
+        const std::string& message = standin::warningsRaised()[0].message;
+        EXPECT_NE(message.find("1 of the 3 steps computed raised R"), std::string::npos) << message;
+        EXPECT_NE(message.find("no minimum"), std::string::npos) << message;
+        if (nlhs == 3) {
+            expectColumn(out.plhs[1], 5, {0, -0.5, 0, 0, 0}, "r");
+            expectColumn(field(out.plhs[2], "rises"), 1, {1}, "info.rises");
+        }
+    }
 }
 
 TEST(GatewayOnStandinHost, AnInterruptIsRaisedWithTheCountAndLowered) {

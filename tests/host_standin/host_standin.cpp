@@ -36,6 +36,8 @@ void hold(std::size_t bytes) {
     peakBytes = std::max(peakBytes, heldBytes);
 }
 
+std::vector<standin::Warning> warnings;
+
 [[noreturn]] void hostFault(const char* what) {
     std::fprintf(stderr, "stand-in host: %s\n", what);
     std::abort();
@@ -167,6 +169,7 @@ CallOutcome callMexFunction(int nlhs, mxArray_tag** plhs, int nrhs, mxArray_tag*
     std::copy(prhs, prhs + inputs, in.get());
     createdDuringCall.clear();
     heldAtCall = peakBytes = heldBytes;
+    warnings.clear();
     libut();  // loaded before any MEX call, as MATLAB has it
     try {
         mexFunction(nlhs, out.get(), nrhs, in.get());
@@ -199,6 +202,8 @@ CallOutcome callMexFunction(int nlhs, mxArray_tag** plhs, int nrhs, mxArray_tag*
 void destroyOutput(mxArray_tag* a) {
     if (a != nullptr) destroyCreated(a);
 }
+
+const std::vector<Warning>& warningsRaised() { return warnings; }
 
 }  // namespace standin
 
@@ -389,6 +394,15 @@ void mexErrMsgIdAndTxt(const char* errorid, const char* errormsg, ...) {
     std::vsnprintf(error.message, sizeof error.message, errormsg, args);
     va_end(args);
     throw error;
+}
+
+void mexWarnMsgIdAndTxt(const char* warningid, const char* warningmsg, ...) {
+    char message[1024];
+    va_list args;
+    va_start(args, warningmsg);
+    std::vsnprintf(message, sizeof message, warningmsg, args);
+    va_end(args);
+    warnings.push_back({warningid, message});
 }
 
 }  // extern "C"

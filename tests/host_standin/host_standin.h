@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // The array layout and the thrown error are the Wine stand-in's: one host
 // model for both platforms.
@@ -56,6 +57,15 @@ CallOutcome callMexFunction(int nlhs, mxArray_tag** plhs, int nrhs, mxArray_tag*
 // Releases an output a successful call handed to its caller (a struct with
 // its values).
 void destroyOutput(mxArray_tag* a);
+
+// A warning the module raised through mexWarnMsgIdAndTxt, formatted.
+struct Warning {
+    std::string id;
+    std::string message;
+};
+
+// The warnings of the latest call, in order; callMexFunction clears them.
+const std::vector<Warning>& warningsRaised();
 
 // The stand-in libut's interrupt flag, as MATLAB raises it on Ctrl+C: the
 // poll-th call of utIsInterruptPending from now (0 = the next) raises it, and

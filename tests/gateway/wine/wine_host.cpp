@@ -225,7 +225,7 @@ int checkOptionsAndInterrupt(MexFunction mexFunction, Problem& good, HMODULE lib
         const mxArray_tag* ratio = field(info, "ratio");
         const mxArray_tag* iterations = field(info, "iterations");
         const std::string stop = textOf(field(info, "stop"));
-        ok = std::strcmp(info->className, "struct") == 0 && info->fieldCount == 7 && textOf(field(info, "scaling")) == "none" &&
+        ok = std::strcmp(info->className, "struct") == 0 && info->fieldCount == 8 && textOf(field(info, "scaling")) == "none" &&
              field(info, "gradient") != nullptr && ratio != nullptr && iterations != nullptr &&
              sameDouble(ratio->pr[0], plhs[1]->pr[plhs[1]->m - 1]) &&
              (stop == "iterations" || stop == "stationary") &&
@@ -282,6 +282,49 @@ int checkTraceLength(MexFunction mexFunction, Problem& example) {
         failures += !ok;
     }
     return failures;
+}
+
+// A host control exported by a stand-in DLL, or null.
+template <typename Function>
+Function* control(const char* dll, const char* name) {
+    HMODULE module = GetModuleHandleA(dll);
+    return module == nullptr ? nullptr
+                             : reinterpret_cast<Function*>(
+                                   reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// A step to the line's maximum: D = 1 and N = (x1^2 - x2^2) / 2 from (1, 1),
+// whose second step raises R from -0.5 to 0 (the third changes nothing).
+// info.rises counts it, and the module warns once with Brelvane:rise; a call
+// without a rise does not warn.
+int checkRiseWarning(MexFunction mexFunction, Problem& good) {
+    const auto count = control<int()>("libmex.dll", "standinWarningCount");
+    const auto lastId = control<const char*()>("libmex.dll", "standinLastWarningId");
+    const auto last = control<const char*()>("libmex.dll", "standinLastWarning");
+    const auto reset = control<void()>("libmex.dll", "standinResetShown");
+    if (count == nullptr || lastId == nullptr || last == nullptr || reset == nullptr) {
+        std::printf("FAIL: libmex.dll lacks the stand-in's controls\n");
+        return 1;
+    }
+    Problem p;
+    p.n = 2, p.iterations = 4;
+    p.x0 = {1, 1}, p.P = {1, 0, 0, -1}, p.c = {0, 0}, p.alpha = {0};
+    p.Q = {0, 0, 0, 0}, p.d = {0, 0}, p.beta = {1};
+    Arguments a = argumentsOf(p);
+    mxArray_tag* plhs[3] = {nullptr, nullptr, nullptr};
+    reset();
+    bool ok = call(mexFunction, 3, plhs, a.arrays, 9).empty() && plhs[2] != nullptr;
+    const mxArray_tag* rises = ok ? field(plhs[2], "rises") : nullptr;
+    ok = ok && rises != nullptr && rises->pr[0] == 1.0 && count() == 1 &&
+         std::strcmp(lastId(), "Brelvane:rise") == 0 &&
+         std::strstr(last(), "1 of the 3 steps computed raised R") != nullptr;
+    std::printf("    warning %s: %s\n", lastId(), last());
+    for (mxArray_tag* out : plhs) destroy(out);
+    reset();
+    ok = ok && solvesLikeNative(mexFunction, good) && count() == 0;
+    std::printf("%s: Brelvane:rise once, with info.rises; none without a rise\n",
+                ok ? "ok  " : "FAIL");
+    return !ok;
 }
 
 // Octave on Windows, after libut.dll is gone: with no host flag at all the
@@ -349,6 +392,7 @@ int main(int argc, char** argv) {
     failures += checkErrors(mexFunction, problems.front());
     failures += checkOptionsAndInterrupt(mexFunction, problems.front(), libut);
     failures += checkTraceLength(mexFunction, problems.front());
+    failures += checkRiseWarning(mexFunction, problems.front());
     FreeLibrary(libut);
     failures += checkOctaveInterrupt(mexFunction, problems.front());
     FreeLibrary(module);
