@@ -293,6 +293,34 @@ double gradientOfChoice(const Choice& choice, const RatioProblem& p, const doubl
     return gradientOf(choice.magnitudeAt(p, Px, Qx, D, R, k), anyNaN);
 }
 
+// When the progress callback is told of the state: before the first
+// iteration, at every interrupt poll, and at a checkpoint once `interval`
+// iterations have passed since the last checkpoint told of (every
+// checkpoint for n >= 1024, where a sweep is at least a poll interval). So
+// at most twice per poll interval, never per iteration; a poll and a
+// checkpoint at the same iteration tell once.
+struct Progress {
+    const RatioDescentOptions& options;
+    bool withResidual;            // the solve has checkpoints: eta is part of the state
+    std::int64_t interval;        // the poll interval
+    std::int64_t checkpointTold;  // the checkpoint last told of (0: the start)
+
+    bool dueAtCheckpoint(std::int64_t t) const { return t - checkpointTold >= interval; }
+
+    // Tells the state after t iterations, with Px and Qx up to date: the
+    // gradient a report there gives (a choice pass of its own, for its NaN
+    // rule); true when the callback asks to stop. Reads the state only.
+    template <class Choice>
+    bool tell(const Choice& choice, const RatioProblem& p, const double* Px, const double* Qx,
+              double N, double D, std::int64_t t, bool checkpoint) {
+        if (checkpoint) checkpointTold = t;
+        const double R = N / D;
+        const RatioDescentProgress state{t, R, gradientOfChoice(choice, p, Px, Qx, D, R),
+                                         withResidual ? relativeResidual(p, Px, Qx, R) : 0.0};
+        return options.progress(state, options.progressContext);
+    }
+};
+
 // Iterations from the start-up state, pipelined: step t moves x_k and
 // corrects the scalars; the pass that chooses step t + 1's coordinate first
 // applies step t's column k of P and Q to Px and Qx, in the same sweep:
@@ -311,8 +339,12 @@ double gradientOfChoice(const Choice& choice, const RatioProblem& p, const doubl
 // R) are counted in `rises`, for one comparison per step. ReportNaN: the
 // passes report whether any value they compared was NaN, for the gradient
 // tolerance; the gradient reported at the end comes from a reporting pass of
-// its own.
-template <bool Trace, bool ReportNaN, class Choice>
+// its own. With Told, the progress callback is told of the state as Progress
+// schedules it, at the top of the iteration after the poll or checkpoint
+// that made it due, where the columns are all applied; a true answer stops
+// the solve as an interrupt does. Without it (no callback) none of that is
+// compiled into the loop.
+template <bool Trace, bool ReportNaN, bool Told, class Choice>
 Outcome iterate(const Choice& choice, const RatioProblem& p, double* x, double* Px, double* Qx,
                 Scalars& s, std::int64_t iterations, const RatioDescentOptions& options,
                 Checkpoints* cp, bool wantGradient, TraceStorage* trace, std::int64_t& rises) {
@@ -326,12 +358,24 @@ Outcome iterate(const Choice& choice, const RatioProblem& p, double* x, double* 
     auto gradient = [&] {
         return wantGradient ? gradientOfChoice(choice, p, Px, Qx, D, N / D) : 0.0;
     };
-    if (cp && meetsTolerance(*cp, p, Px, Qx, N / D)) return {0, ratioDescentStopTolerance, gradient()};
     const std::int64_t interval = pollInterval(n);
+    Progress progress{options, cp != nullptr, interval, 0};
+    if (Told && progress.tell(choice, p, Px, Qx, N, D, 0, true))
+        return {0, ratioDescentStopInterrupted, gradient()};
+    if (cp && meetsTolerance(*cp, p, Px, Qx, N / D))
+        return {0, ratioDescentStopTolerance, gradient()};
     std::int64_t untilPoll = interval;
     // t never equals -1: no checkpoint.
     std::int64_t nextCheckpoint = cp ? cp->interval : -1;
+    // Telling the state after the last iteration is due: from a poll (bit
+    // 1), from a checkpoint (bit 2).
+    unsigned tellDue = 0;
     for (std::int64_t t = 1;; ++t) {
+        if (Told && tellDue != 0) {
+            if (progress.tell(choice, p, Px, Qx, N, D, t - 1, (tellDue & 2u) != 0))
+                return {t - 1, ratioDescentStopInterrupted, gradient()};
+            tellDue = 0;
+        }
         if (options.gradientTolerance > 0.0) {
             const double g = gradientOf(choice.magnitudeAt(p, Px, Qx, D, N / D, k), anyNaN);
             if (g <= options.gradientTolerance) return {t - 1, ratioDescentStopGradient, g};
@@ -384,6 +428,7 @@ Outcome iterate(const Choice& choice, const RatioProblem& p, double* x, double* 
                     if (meetsTolerance(*cp, p, Px, Qx, N / D))
                         return {t, ratioDescentStopTolerance, gradient()};
                     if (t == iterations) return {t, ratioDescentStopIterations, gradient()};
+                    if (Told && progress.dueAtCheckpoint(t)) tellDue |= 2u;
                     continue;
                 }
             }
@@ -407,12 +452,14 @@ Outcome iterate(const Choice& choice, const RatioProblem& p, double* x, double* 
             if (Trace) trace->data[t] = N / D;
             if (meetsTolerance(*cp, p, Px, Qx, N / D))
                 return {t, ratioDescentStopTolerance, gradient()};
+            if (Told && progress.dueAtCheckpoint(t)) tellDue |= 2u;
         }
         const bool last = t == iterations;
         bool interrupted = false;
         if (!last && --untilPoll == 0) {
             untilPoll = interval;
             interrupted = interruptPending(options);
+            if (Told) tellDue |= 1u;
         }
         if (last || interrupted) {
             if (wantGradient && pending)
@@ -439,16 +486,32 @@ Outcome solveFrom(const Choice& choice, const RatioProblem& p, double* x, double
         return out;
     }
     // Only a gradient tolerance reads the NaN flag at every iteration: without
-    // one the passes do not form it.
+    // one the passes do not form it. The progress code is compiled only into
+    // the solves with a callback.
     const bool want = report != nullptr;
+    if (o.progress != nullptr) {
+        if (o.gradientTolerance > 0.0)
+            return trace ? iterate<true, true, true>(choice, p, x, Px, Qx, s, steps, o, cp, want,
+                                                     trace, rises)
+                         : iterate<false, true, true>(choice, p, x, Px, Qx, s, steps, o, cp, want,
+                                                      nullptr, rises);
+        return trace ? iterate<true, false, true>(choice, p, x, Px, Qx, s, steps, o, cp, want,
+                                                  trace, rises)
+                     : iterate<false, false, true>(choice, p, x, Px, Qx, s, steps, o, cp, want,
+                                                   nullptr, rises);
+    }
     if (o.gradientTolerance > 0.0) {
         if (trace)
-            return iterate<true, true>(choice, p, x, Px, Qx, s, steps, o, cp, want, trace, rises);
-        return iterate<false, true>(choice, p, x, Px, Qx, s, steps, o, cp, want, nullptr, rises);
+            return iterate<true, true, false>(choice, p, x, Px, Qx, s, steps, o, cp, want, trace,
+                                              rises);
+        return iterate<false, true, false>(choice, p, x, Px, Qx, s, steps, o, cp, want, nullptr,
+                                           rises);
     }
     if (trace)
-        return iterate<true, false>(choice, p, x, Px, Qx, s, steps, o, cp, want, trace, rises);
-    return iterate<false, false>(choice, p, x, Px, Qx, s, steps, o, cp, want, nullptr, rises);
+        return iterate<true, false, false>(choice, p, x, Px, Qx, s, steps, o, cp, want, trace,
+                                           rises);
+    return iterate<false, false, false>(choice, p, x, Px, Qx, s, steps, o, cp, want, nullptr,
+                                        rises);
 }
 
 // No coordinate to move, and dsymv rejects lda = 0: R stays alpha / beta,

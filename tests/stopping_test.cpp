@@ -347,6 +347,68 @@ TEST(GrowingTrace, RefusedGrowthEndsTheSolveWithThePointReached) {
     for (std::size_t i = 0; i < 30; ++i) EXPECT_TRUE(sameDouble(got.x[i], full.x[i]));
 }
 
+// The progress callback is told of the state before the first iteration, at
+// every poll (every 2^20 / n = 699 iterations for n = 1500) and, where the
+// solve has them, at the checkpoints (every 1500): each state is the one a
+// solve of that many iterations reports (ratio, gradient, residual, bit for
+// bit), telling changes no result, and a true answer stops the solve there
+// as an interrupt does.
+TEST(StoppingInterrupt, ProgressIsToldAtPollsAndCheckpointsAndChangesNothing) {
+    std::mt19937_64 rng(testSeed("ProgressIsToldAtPollsAndCheckpointsAndChangesNothing", 31));
+    const Problem p = generalProblem(rng, 1500, 1500);
+    const std::int64_t interval = (std::int64_t{1} << 20) / p.n, iterations = 6000;
+    struct Told {
+        std::vector<RatioDescentProgress> states;
+        std::size_t stopAt;  // the call that answers true
+    };
+    for (int variant = 0; variant < 3; ++variant) {
+        RatioDescentOptions options;
+        if (variant == 1) options.scaling = ratioDescentScalingDiagonal;
+        if (variant == 2)
+            options.acceleration = ratioDescentAccelerationRitz, options.tolerance = 1e-300;
+        const RatioDescentOptions quiet = options;
+        const Solve plain = solve(fastestIterationKernels(), p, iterations, quiet);
+        Told told{{}, 0};
+        options.progressContext = &told;
+        options.progress = [](const RatioDescentProgress& state, void* context) {
+            Told& t = *static_cast<Told*>(context);
+            t.states.push_back(state);
+            return t.states.size() == t.stopAt;
+        };
+        const Solve shown = solve(fastestIterationKernels(), p, iterations, options);
+        const std::string what = "variant " + std::to_string(variant);
+        ASSERT_EQ(shown.status, ratioDescentOk) << what;
+        EXPECT_EQ(shown.report.iterations, plain.report.iterations) << what;
+        for (std::size_t i = 0; i < plain.x.size(); ++i)
+            ASSERT_TRUE(sameDouble(shown.x[i], plain.x[i])) << what << ": x[" << i << "]";
+        for (std::size_t t = 0; t < plain.trace.size(); ++t)
+            ASSERT_TRUE(sameDouble(shown.trace[t], plain.trace[t])) << what << ": r[" << t << "]";
+        std::vector<std::int64_t> schedule;
+        for (std::int64_t t = 0; t < iterations; ++t)
+            if (t % interval == 0 || (variant == 2 && t % p.n == 0)) schedule.push_back(t);
+        ASSERT_EQ(told.states.size(), schedule.size()) << what;
+        for (std::size_t i = 0; i < told.states.size(); ++i) {
+            const RatioDescentProgress& state = told.states[i];
+            ASSERT_EQ(state.iterations, schedule[i]) << what;
+            const Solve there = solve(fastestIterationKernels(), p, state.iterations, quiet);
+            const std::string at = what + " at " + std::to_string(state.iterations);
+            EXPECT_TRUE(sameDouble(state.ratio, there.report.ratio)) << at;
+            EXPECT_TRUE(sameDouble(state.gradient, there.report.gradient)) << at;
+            const double residual = variant == 2 ? there.report.residual : 0.0;
+            EXPECT_TRUE(sameDouble(state.residual, residual)) << at;
+        }
+        // Stopped by its fourth answer.
+        told = {{}, 4};
+        const Solve stopped = solve(fastestIterationKernels(), p, iterations, options);
+        ASSERT_EQ(stopped.status, ratioDescentInterrupted) << what;
+        EXPECT_EQ(stopped.report.stop, ratioDescentStopInterrupted) << what;
+        ASSERT_EQ(stopped.report.iterations, told.states[3].iterations) << what;
+        const Solve there = solve(fastestIterationKernels(), p, stopped.report.iterations, quiet);
+        for (std::size_t i = 0; i < there.x.size(); ++i)
+            ASSERT_TRUE(sameDouble(stopped.x[i], there.x[i])) << what << ": stopped x[" << i << "]";
+    }
+}
+
 TEST(StoppingInterrupt, EmptyProblemIsStationaryOrStopsForItsZeroGradient) {
     RatioDescentReport report;
     std::vector<double> r(6, -7.0);

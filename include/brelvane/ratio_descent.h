@@ -36,8 +36,9 @@ enum RatioDescentStatus {
     // n is larger than the BLAS this library was built against can index;
     // x is left untouched.
     ratioDescentTooLarge = 2,
-    // The interrupt poll of RatioDescentOptions answered true; x and the trace
-    // hold the point reached so far (see RatioDescentReport::iterations).
+    // The interrupt poll of RatioDescentOptions answered true, or its progress
+    // callback did; x and the trace hold the point reached so far (see
+    // RatioDescentReport::iterations).
     ratioDescentInterrupted = 3,
 };
 
@@ -53,8 +54,8 @@ enum RatioDescentStop {
     // one the full count gives, and the trace is filled out with the
     // repeated ratio.
     ratioDescentStopStationary = 2,
-    // The interrupt poll answered true, or a growing trace could not grow
-    // (the status tells which).
+    // The interrupt poll or the progress callback answered true, or a
+    // growing trace could not grow (the status tells which).
     ratioDescentStopInterrupted = 3,
     // At a checkpoint, the relative residual was <= tolerance.
     ratioDescentStopTolerance = 4,
@@ -96,6 +97,20 @@ enum RatioDescentAcceleration {
     // read: O(m^2 n) per checkpoint for m = 8 vectors, against O(n^2) for the
     // sweep before it, and 21 n doubles of work memory.
     ratioDescentAccelerationRitz = 1,
+};
+
+// The state of a running solve, as RatioDescentOptions::progress is told it.
+struct RatioDescentProgress {
+    // Iterations done.
+    std::int64_t iterations;
+    // R at the current point, from the running scalars.
+    double ratio;
+    // max_j |dR/dx_j| (with diagonal scaling max_j |w_j * dR/dx_j|) at the
+    // current point, as RatioDescentReport::gradient gives it there.
+    double gradient;
+    // eta (see RatioDescentOptions::tolerance) at the current point when the
+    // solve has checkpoints (tolerance > 0 or Ritz acceleration), else 0.
+    double residual;
 };
 
 struct RatioDescentOptions {
@@ -146,6 +161,18 @@ struct RatioDescentOptions {
     void* (*allocate)(void* context, std::size_t bytes) = nullptr;
     void (*release)(void* context, void* block) = nullptr;
     void* allocationContext = nullptr;
+    // Told the state from the calling thread: before the first iteration
+    // (after the start-up products), at every interrupt poll, and at a
+    // checkpoint once 2^20 / n iterations (at least one) have passed since
+    // the last checkpoint told of (so at every checkpoint for n >= 1024): at
+    // most twice per poll interval, never per iteration, so it may read a
+    // clock. Not told at the last iteration, nor when no iteration runs
+    // (iterations <= 0 or n < 1). true stops the solve as the interrupt
+    // poll does (ratioDescentInterrupted, with x and the trace at the point
+    // reached). Telling reads the state and changes no result. Null is
+    // never called.
+    bool (*progress)(const RatioDescentProgress& state, void* context) = nullptr;
+    void* progressContext = nullptr;
 };
 
 struct RatioDescentReport {
