@@ -78,6 +78,14 @@ void mxSetPr(mxArray* pm, double* pr);
 // the error in the caller. errormsg is a printf format.
 [[noreturn]] void mexErrMsgIdAndTxt(const char* errorid, const char* errormsg, ...);
 
+// Writes to the host's command window (printf format).
+int mexPrintf(const char* format, ...);
+
+// Evaluates a command in the caller's workspace. An error raised by it comes
+// back as the exception (an array the host frees when the call ends) instead
+// of leaving the call; null when none was raised.
+mxArray* mexEvalStringWithTrap(const char* command);
+
 // Shows a warning with an identifier, unless the user turned it off; returns,
 // or raises an error instead where the user turned the warning into one.
 // warningmsg is a printf format.

@@ -5,6 +5,7 @@
 // host's own unwinding (MATLAB) or a C++ exception (Octave), and a frame of ours
 // with cleanup code would hand the host's unwinding to our compiler's runtime.
 // Text lives in plain char buffers.
+#include <chrono>
 #include <cmath>
 #include <cstdarg>
 #include <cstdint>
@@ -173,7 +174,7 @@ bool readText(const mxArray* a, char* text) {
 bool isString(const mxArray* a) { return std::strcmp(mxGetClassName(a), "string") == 0; }
 
 constexpr const char* optionNames =
-    "'GradientTolerance', 'Tolerance', 'Scaling' or 'Acceleration'";
+    "'GradientTolerance', 'Tolerance', 'Scaling', 'Acceleration' or 'Display'";
 
 // The option name at argument `position` (1-based) into name[nameCapacity]. A
 // MATLAB string scalar is refused with the fix spelled out, since the char
@@ -227,18 +228,52 @@ bool requireEither(const mxArray* a, const char* option, const char* first, cons
          mxGetClassName(a));
 }
 
-// Name-value pairs after the nine inputs, into the solver's options. Names
-// are matched ignoring case; a later pair overrides an earlier one.
-RatioDescentOptions readOptions(int nrhs, const mxArray* prhs[]) {
-    static const char* const names[] = {"GradientTolerance", "Tolerance", "Scaling",
-                                        "Acceleration"};
+// One of `count` words (two or more), ignoring case: its index.
+int requireWord(const mxArray* a, const char* option, const char* const* words, int count) {
+    // "'off', 'iter' or 'final'"
+    char expected[96] = "";
+    for (int i = 0; i < count; ++i) {
+        const std::size_t used = std::strlen(expected);
+        std::snprintf(expected + used, sizeof expected - used, "%s'%s'",
+                      i == 0 ? "" : i + 1 < count ? ", " : " or ", words[i]);
+    }
+    char value[nameCapacity];
+    if (readText(a, value)) {
+        for (int i = 0; i < count; ++i)
+            if (equalsIgnoringCase(value, words[i])) return i;
+        fail("Brelvane:badOption", "The value of option '%s' must be %s, but is '%s'.", option,
+             expected, value);
+    }
+    if (mxIsChar(a))
+        fail("Brelvane:badOption",
+             "The value of option '%s' must be %s (a char row vector), but is a char array "
+             "that is none of them.",
+             option, expected);
+    fail("Brelvane:badOption",
+         "The value of option '%s' must be %s (a char vector in single quotes), but is of "
+         "class %s.",
+         option, expected, mxGetClassName(a));
+}
+
+// What 'Display' shows: nothing, one line at the end, or also lines while
+// the call runs.
+enum DisplayLevel { displayOff = 0, displayIter = 1, displayFinal = 2 };
+
+// Name-value pairs after the nine inputs, into the solver's options and the
+// display level. Names are matched ignoring case; a later pair overrides an
+// earlier one.
+RatioDescentOptions readOptions(int nrhs, const mxArray* prhs[], DisplayLevel& display) {
+    static const char* const names[] = {"GradientTolerance", "Tolerance", "Scaling", "Acceleration",
+                                        "Display"};
+    static const char* const displayLevels[] = {"off", "iter", "final"};
     RatioDescentOptions options;
+    display = displayOff;
     for (int i = inputCount; i < nrhs; i += 2) {
         char name[nameCapacity];
         readOptionName(prhs[i], i + 1, name);
         int which = 0;
-        while (which < 4 && !equalsIgnoringCase(name, names[which])) ++which;
-        if (which == 4)
+        while (which < 5 && !equalsIgnoringCase(name, names[which])) ++which;
+        if (which == 5)
             fail("Brelvane:unknownOption", "Unknown option '%s' (argument %d): expected %s.",
                  name, i + 1, optionNames);
         if (i + 1 >= nrhs)
@@ -253,10 +288,13 @@ RatioDescentOptions readOptions(int nrhs, const mxArray* prhs[]) {
                                       ? ratioDescentScalingDiagonal
                                       : ratioDescentScalingNone;
                 break;
-            default:
+            case 3:
                 options.acceleration = requireEither(value, names[3], "none", "ritz")
                                            ? ratioDescentAccelerationRitz
                                            : ratioDescentAccelerationNone;
+                break;
+            default:
+                display = static_cast<DisplayLevel>(requireWord(value, names[4], displayLevels, 3));
         }
     }
     return options;
@@ -425,6 +463,94 @@ mxArray* traceColumn(double* data, std::int64_t m) {
     return r;
 }
 
+// ---- Progress display ('Display') -------------------------------------------
+
+// The display of one call; plain data, as everything in our frames.
+struct Display {
+    DisplayLevel level;
+    bool withResidual;          // the call has checkpoints, where eta is formed
+    const char* gradientLabel;  // weighted under diagonal scaling
+    bool refresh;               // evaluate drawnow after a line (not in Octave)
+    double start;               // the clock at the start of the call, in seconds
+    double lastLine;            // seconds from the start to the last line
+    long lines;                 // progress lines shown
+    bool refreshFailed;         // drawnow raised an error: the call is abandoned
+};
+
+double secondsNow() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The solver's progress callback under 'Display', 'iter', called a few times
+// a millisecond at most: a header and the start's line, then a line when a
+// second has passed since the last one. MATLAB's desktop may hold mexPrintf's
+// text until its event queue runs, so drawnow is evaluated after a line,
+// through mexEvalStringWithTrap: an error raised there (Ctrl+C raises one)
+// comes back to us rather than leaving through the solver's frames, and the
+// answer true ends the solve, which gives its work memory back before the
+// call reports Brelvane:interrupted. Octave shows the text at once, and its
+// evaluation would not trap an interrupt (Octave's own, not an error, would
+// leave through those frames and end the call as Octave's, not ours), so
+// nothing is evaluated there.
+bool showProgress(const RatioDescentProgress& state, void* context) {
+    Display& d = *static_cast<Display*>(context);
+    const double elapsed = secondsNow() - d.start;
+    if (d.lines > 0 && elapsed - d.lastLine < 1.0) return false;
+    char line[160];
+    if (d.lines == 0) {
+        std::snprintf(line, sizeof line, "%12s  %16s  %17s%s  %9s\n", "iteration", "R",
+                      d.gradientLabel, d.withResidual ? "    residual" : "", "seconds");
+        mexPrintf("%s", line);
+    }
+    char residual[16] = "";
+    if (d.withResidual) std::snprintf(residual, sizeof residual, "  %10.3e", state.residual);
+    std::snprintf(line, sizeof line, "%12lld  %16.9e  %17.3e%s  %9.2f\n",
+                  static_cast<long long>(state.iterations), state.ratio, state.gradient, residual,
+                  elapsed);
+    mexPrintf("%s", line);
+    d.lastLine = elapsed;
+    ++d.lines;
+    if (d.refresh && mexEvalStringWithTrap("drawnow;") != nullptr) {
+        d.refreshFailed = true;
+        return true;
+    }
+    return false;
+}
+
+// 'final', and the end of 'iter': why and where the call stopped, in one line.
+void showFinal(const Display& d, const RatioDescentReport& r, std::int64_t iterations,
+               const RatioDescentOptions& o) {
+    if (d.level == displayOff) return;
+    const long long done = static_cast<long long>(r.iterations);
+    const long long asked = static_cast<long long>(iterations > 0 ? iterations : 0);
+    char why[160];
+    switch (r.stop) {
+        case ratioDescentStopGradient:
+            std::snprintf(why, sizeof why,
+                          "stopped after %lld of %lld iterations: %s <= GradientTolerance = %g",
+                          done, asked, d.gradientLabel, o.gradientTolerance);
+            break;
+        case ratioDescentStopTolerance:
+            std::snprintf(why, sizeof why,
+                          "stopped after %lld of %lld iterations: residual <= Tolerance = %g", done,
+                          asked, o.tolerance);
+            break;
+        case ratioDescentStopStationary:
+            std::snprintf(why, sizeof why,
+                          "stationary after %lld of %lld iterations (the last changed nothing, bit "
+                          "for bit; the rest would repeat it)",
+                          done, asked);
+            break;
+        default: std::snprintf(why, sizeof why, "ran all %lld iterations", asked);
+    }
+    char line[400];
+    std::snprintf(line, sizeof line,
+                  "Brelvane: %s; R = %.9e, %s = %.3e, residual = %.3e, %.2f s.\n", why, r.ratio,
+                  d.gradientLabel, r.gradient, r.residual, secondsNow() - d.start);
+    mexPrintf("%s", line);
+}
+
 // ---- Results ----------------------------------------------------------------
 
 void requireSolved(RatioDescentStatus status, std::int64_t n) {
@@ -499,7 +625,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const double* Q = requireRealDoubleArray(prhs[4], "Q", nn, "n*n", n);
     const double* d = requireRealDoubleArray(prhs[5], "d", static_cast<std::uint64_t>(n), "n");
     const double beta = requireRealScalar(prhs[6], "beta");
-    RatioDescentOptions options = readOptions(nrhs, prhs);
+    DisplayLevel displayLevel;
+    RatioDescentOptions options = readOptions(nrhs, prhs, displayLevel);
 
     HostInterrupt host = findHostInterrupt();
     if (host.octaveState != nullptr || host.isPending != nullptr) {
@@ -512,6 +639,16 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const std::int64_t count =
         wantTrace && iterations > maxTraceIterations ? maxTraceIterations : iterations;
 
+    Display display{displayLevel,
+                    options.tolerance > 0.0 || options.acceleration == ratioDescentAccelerationRitz,
+                    options.scaling == ratioDescentScalingDiagonal ? "max |w_j dR/dx_j|"
+                                                                   : "max |dR/dx_j|",
+                    host.octaveState == nullptr, secondsNow(), 0.0, 0, false};
+    if (displayLevel == displayIter) {
+        options.progress = showProgress;
+        options.progressContext = &display;
+    }
+
     // Stored before any computing: from here on the host owns x, as it owns
     // every block of the solve, so nothing leaks if it abandons the call.
     plhs[0] = mxCreateDoubleMatrix(static_cast<mwSize>(n), 1, mxREAL);
@@ -521,6 +658,11 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     if (status != ratioDescentOk) mxFree(trace.data);
     if (status == ratioDescentInterrupted) {
         acknowledgeInterrupt(host);
+        if (display.refreshFailed)
+            fail("Brelvane:interrupted",
+                 "Interrupted after %lld of %lld iterations: updating the progress display "
+                 "(drawnow) raised an error, such as Ctrl+C.",
+                 static_cast<long long>(report.iterations), static_cast<long long>(iterations));
         fail("Brelvane:interrupted", "Interrupted by the user after %lld of %lld iterations.",
              static_cast<long long>(report.iterations), static_cast<long long>(iterations));
     }
@@ -537,5 +679,6 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
                                               ? (count > 0 ? count : 0) + 1
                                               : report.iterations + 1);
     if (nlhs >= 3) plhs[2] = reportStruct(report, options.scaling);
+    showFinal(display, report, count, options);
     warnOfRises(report);
 }

@@ -8,8 +8,10 @@
 // accepted only n-by-n or as a column, and Brelvane:sizeMismatch is raised
 // only for one that is neither. Name-value options follow the nine arguments
 // now and then: known names in any case, unknown ones, names that are not
-// text, missing values. Reads past an array are caught by the sanitizers and
-// by the host, which refuses raw access to data the gateway did not validate.
+// text, missing values; 'Display' prints nothing when off, else ends with the
+// line that says why the call stopped. Reads past an array are caught by the
+// sanitizers and by the host, which refuses raw access to data the gateway
+// did not validate.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -152,6 +154,7 @@ mxArray_tag* decodeOptionName(FuzzInput& in) {
         s->className = "string";
         return s;
     }
+    if (kind < 224) return mixedCase(in, "Display");
     return decodeArgument(in, 9, 1);
 }
 
@@ -180,6 +183,13 @@ mxArray_tag* decodeOptionValue(FuzzInput& in, const mxArray_tag* name) {
         if (kind < 192) return mixedCase(in, "none");
         if (kind < 224) return standin::newText("fast");
     }
+    if (lowerText(name) == "display") {
+        const std::uint8_t kind = in.byte();
+        if (kind < 64) return mixedCase(in, "off");
+        if (kind < 128) return mixedCase(in, "iter");
+        if (kind < 192) return mixedCase(in, "final");
+        if (kind < 224) return standin::newText("on");
+    }
     return decodeArgument(in, 10, 1);
 }
 
@@ -197,6 +207,7 @@ void checkAccepted(const std::vector<mxArray_tag*>& args, int nrhs, int nlhs,
                    mxArray_tag* const* plhs) {
     if (nrhs < 9 || nrhs % 2 == 0 || nlhs > 3) finding("accepted a wrong number of arguments");
     RatioDescentOptions options;
+    std::string display = "off";
     for (int i = 9; i < nrhs; i += 2) {
         const std::string name = lowerText(args[static_cast<std::size_t>(i)]);
         const mxArray_tag* v = args[static_cast<std::size_t>(i) + 1];
@@ -210,6 +221,11 @@ void checkAccepted(const std::vector<mxArray_tag*>& args, int nrhs, int nlhs,
             if (value != "none" && value != "ritz") finding("accepted an unknown acceleration");
             options.acceleration = value == "ritz" ? ratioDescentAccelerationRitz
                                                    : ratioDescentAccelerationNone;
+        } else if (name == "display") {
+            const std::string value = lowerText(v);
+            if (value != "off" && value != "iter" && value != "final")
+                finding("accepted an unknown display level");
+            display = value;
         } else if (name == "scaling") {
             const std::string value = lowerText(v);
             if (value != "none" && value != "diagonal") finding("accepted an unknown scaling");
@@ -263,6 +279,14 @@ void checkAccepted(const std::vector<mxArray_tag*>& args, int nrhs, int nlhs,
     if (warnings.size() != (report.rises > 0 ? 1u : 0u) ||
         (report.rises > 0 && warnings[0].id != "Brelvane:rise"))
         finding("not one Brelvane:rise warning exactly when a step raised R");
+    // 'off' prints nothing; otherwise the last line says why the call stopped.
+    const std::string& text = standin::textPrinted();
+    const std::size_t last = text.rfind('\n', text.size() < 2 ? 0 : text.size() - 2);
+    if (display == "off" ? !text.empty()
+                         : text.empty() || text.back() != '\n' ||
+                               text.compare(last == std::string::npos ? 0 : last + 1, 10,
+                                            "Brelvane: ") != 0)
+        finding("the display printed other than its level asks");
 }
 
 }  // namespace

@@ -108,6 +108,6 @@ function gateway_options_test ()
   catch err
     message = err.message;
   end
-  assert (message, "Brelvane: Unknown option 'Tolerence' (argument 10): expected 'GradientTolerance', 'Tolerance', 'Scaling' or 'Acceleration'.");
+  assert (message, "Brelvane: Unknown option 'Tolerence' (argument 10): expected 'GradientTolerance', 'Tolerance', 'Scaling', 'Acceleration' or 'Display'.");
   disp ("gateway options: all assertions passed");
 end

@@ -1,6 +1,7 @@
 #!/bin/bash
 # Ctrl+C during a long Brelvane call in interactive Octave: a real SIGINT must
-# end the call with the catchable error Brelvane:interrupted within a second,
+# end the call (one of them showing its progress lines as it runs) with the
+# catchable error Brelvane:interrupted within a second,
 # every time, without Octave counting the presses towards an abort; an
 # interrupt of plain Octave code must still behave as usual; and afterwards
 # the module must still compute, and Octave exit cleanly.
@@ -92,6 +93,17 @@ round() {
 
 round call1
 round call2
+# With 'Display', 'iter': the header, the start's line and the line after a
+# second show in the transcript while the call still runs (Octave passes
+# mexPrintf's text on at once), and Ctrl+C still ends the call.
+send "disp('BRELVANE-START-display'); fflush(stdout); try, Brelvane(x0, P, c, 1, Q, d, 1, 300, 1e12, 'Display', 'iter'); disp('BRELVANE-RETURNED'); catch err, disp(err.identifier), end, disp('BRELVANE-END-display'); fflush(stdout);"
+wait_for '^ +iteration +R +max \|dR/dx_j\| +seconds$' $(( $(now_ms) + 30000 )) \
+  || fail "display: no header while the call runs"
+wait_for '^ +[1-9][0-9]* +[-0-9.e+]+ +[0-9.e+-]+ +1\.[0-9][0-9]$' $(( $(now_ms) + 5000 )) \
+  || fail "display: no line after a second while the call runs"
+interrupt display
+sed -n '/BRELVANE-START-display$/,/BRELVANE-END-display$/p' "$log" | grep -qx 'Brelvane:interrupted' \
+  || fail "display: the call did not end with Brelvane:interrupted"
 # Plain Octave code: Ctrl+C abandons the command line as usual (try/catch does
 # not see it) and Octave goes on with the next one.
 send "disp('BRELVANE-START-loop'); fflush(stdout); try, t = tic; while toc(t) < 30, end, disp('BRELVANE-LOOP-RAN-ON'); catch, end"
@@ -122,4 +134,4 @@ grep -Eiq 'Press Control-C|abort|stopping myself|panic' "$log" \
   && fail "Octave treated the interrupts as a request to abort"
 grep -q 'BRELVANE-RETURNED' "$log" && fail "a long call returned normally"
 
-echo "PASS: octave_interrupt_test: 3 interrupted calls, 1 interrupted Octave loop, worked example, clean exit"
+echo "PASS: octave_interrupt_test: 4 interrupted calls (one showing its progress), 1 interrupted Octave loop, worked example, clean exit"

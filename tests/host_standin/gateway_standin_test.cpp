@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <iterator>
 #include <random>
@@ -428,6 +429,74 @@ TEST(GatewayOnStandinHost, AStepThatRaisesTheRatioWarnsOnceWithTheCount) {
             expectColumn(out.plhs[1], 5, {0, -0.5, 0, 0, 0}, "r");
             expectColumn(field(out.plhs[2], "rises"), 1, {1}, "info.rises");
         }
+    }
+}
+
+// 'Display': 'off' prints nothing, 'final' one line, 'iter' a header, the
+// start's line and the final line, then evaluates drawnow once (MATLAB's
+// host here: libut is loaded); no result changes. An error raised by that
+// drawnow (Ctrl+C's, say) ends the call with Brelvane:interrupted, and the
+// host reclaims everything.
+TEST(GatewayOnStandinHost, DisplayPrintsItsLinesChangesNothingAndStopsOnAnEvaluationError) {
+    std::mt19937_64 rng(
+        testSeed("DisplayPrintsItsLinesChangesNothingAndStopsOnAnEvaluationError", 8));
+    const char* const levels[] = {"off", "final", "iter"};
+    for (int i = 0; i < 60; ++i) {
+        const Problem p = dyadicProblem(rng, 9);
+        Arguments plain(p, static_cast<double>(p.n), static_cast<double>(p.iterations));
+        Outputs want;
+        ASSERT_EQ(standin::callMexFunction(3, want.plhs, 9, plain.a.data()).errorId, "");
+        const int level = i % 3;
+        Arguments shown(p, static_cast<double>(p.n), static_cast<double>(p.iterations));
+        shown.a.push_back(standin::newText(i % 2 ? "Display" : "DISPLAY"));
+        shown.a.push_back(standin::newText(levels[level]));
+        Outputs got;
+        ASSERT_EQ(standin::callMexFunction(3, got.plhs, 11, shown.a.data()).errorId, "");
+        const std::string what = "problem " + std::to_string(i) + ", " + levels[level];
+        for (int o : {0, 1}) {
+            const mxArray_tag* w = want.plhs[o];
+            expectColumn(got.plhs[o], w->m, std::vector<double>(w->pr, w->pr + w->m),
+                         what + (o == 0 ? ": x" : ": r"));
+        }
+        const std::string& text = standin::textPrinted();
+        std::vector<std::string> lines;
+        for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos;
+             at = end + 1)
+            lines.push_back(text.substr(at, end - at));
+        const bool rows = level == 2 && p.n > 0 && p.iterations > 0;
+        ASSERT_EQ(lines.size(), level == 0 ? 0u : rows ? 3u : 1u) << what << ":\n" << text;
+        EXPECT_EQ(standin::commandsEvaluated(), rows ? std::vector<std::string>{"drawnow;"}
+                                                     : std::vector<std::string>{})
+            << what;
+        if (level == 0) continue;
+        EXPECT_EQ(lines.back().rfind("Brelvane: ", 0), 0u) << what << ": " << lines.back();
+        if (rows) {
+            EXPECT_NE(lines[0].find("iteration"), std::string::npos) << what << ": " << lines[0];
+            // "0", then R(x0) as r(1) holds it.
+            char start[64];
+            std::snprintf(start, sizeof start, "%12d  %16.9e  ", 0, want.plhs[1]->pr[0]);
+            EXPECT_EQ(lines[1].rfind(start, 0), 0u) << what << ": " << lines[1];
+        }
+    }
+    EXPECT_EQ(standin::liveCreatedArrays(), 0u);
+
+    std::mt19937_64 big(3);
+    const Problem p = generalProblem(big, 300, 300);
+    for (int nlhs : {0, 2}) {
+        Arguments args(p, 300.0, 1e6);
+        args.a.push_back(standin::newText("Display"));
+        args.a.push_back(standin::newText("iter"));
+        Outputs out;
+        standin::failEvaluationAt(0);
+        const standin::CallOutcome outcome =
+            standin::callMexFunction(nlhs, out.plhs, 11, args.a.data());
+        EXPECT_EQ(outcome.errorId, "Brelvane:interrupted") << outcome.message;
+        EXPECT_NE(outcome.message.find(
+                      "after 0 of 1000000 iterations: updating the progress display"),
+                  std::string::npos)
+            << outcome.message;
+        EXPECT_EQ(out.plhs[0], nullptr);
+        EXPECT_EQ(standin::liveCreatedArrays(), 0u);
     }
 }
 

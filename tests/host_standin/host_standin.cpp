@@ -37,6 +37,9 @@ void hold(std::size_t bytes) {
 }
 
 std::vector<standin::Warning> warnings;
+std::string printed;
+std::vector<std::string> evaluated;
+long evaluationsBeforeFailure = -1;
 
 [[noreturn]] void hostFault(const char* what) {
     std::fprintf(stderr, "stand-in host: %s\n", what);
@@ -170,6 +173,8 @@ CallOutcome callMexFunction(int nlhs, mxArray_tag** plhs, int nrhs, mxArray_tag*
     createdDuringCall.clear();
     heldAtCall = peakBytes = heldBytes;
     warnings.clear();
+    printed.clear();
+    evaluated.clear();
     libut();  // loaded before any MEX call, as MATLAB has it
     try {
         mexFunction(nlhs, out.get(), nrhs, in.get());
@@ -204,6 +209,12 @@ void destroyOutput(mxArray_tag* a) {
 }
 
 const std::vector<Warning>& warningsRaised() { return warnings; }
+
+const std::string& textPrinted() { return printed; }
+
+const std::vector<std::string>& commandsEvaluated() { return evaluated; }
+
+void failEvaluationAt(long evaluation) { evaluationsBeforeFailure = evaluation; }
 
 }  // namespace standin
 
@@ -403,6 +414,23 @@ void mexWarnMsgIdAndTxt(const char* warningid, const char* warningmsg, ...) {
     std::vsnprintf(message, sizeof message, warningmsg, args);
     va_end(args);
     warnings.push_back({warningid, message});
+}
+
+int mexPrintf(const char* format, ...) {
+    char text[4096];
+    va_list args;
+    va_start(args, format);
+    const int length = std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    printed += text;
+    return length;
+}
+
+mxArray* mexEvalStringWithTrap(const char* command) {
+    evaluated.emplace_back(command);
+    if (evaluationsBeforeFailure >= 0 && evaluationsBeforeFailure-- == 0)
+        return created(standin::newArray("MException", 1, 1));
+    return nullptr;
 }
 
 }  // extern "C"

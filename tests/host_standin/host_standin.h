@@ -67,6 +67,17 @@ struct Warning {
 // The warnings of the latest call, in order; callMexFunction clears them.
 const std::vector<Warning>& warningsRaised();
 
+// All the latest call printed through mexPrintf, and the commands it
+// evaluated through mexEvalStringWithTrap, in order; callMexFunction clears
+// them.
+const std::string& textPrinted();
+const std::vector<std::string>& commandsEvaluated();
+
+// The evaluation-th mexEvalStringWithTrap from now (0 = the next) raises an
+// error, as Ctrl+C during drawnow does in MATLAB: it returns an exception
+// array, created in the call and reclaimed with it. Negative: none does.
+void failEvaluationAt(long evaluation);
+
 // The stand-in libut's interrupt flag, as MATLAB raises it on Ctrl+C: the
 // poll-th call of utIsInterruptPending from now (0 = the next) raises it, and
 // it stays raised until utSetInterruptPending(false). A negative poll never

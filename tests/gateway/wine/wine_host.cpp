@@ -327,6 +327,55 @@ int checkRiseWarning(MexFunction mexFunction, Problem& good) {
     return !ok;
 }
 
+// 'Display' as MATLAB sees it (libut loaded): 'iter' prints a header, the
+// start's line and the final line and evaluates drawnow once, 'final' prints
+// one line and evaluates nothing; x is as without. An error from drawnow
+// (Ctrl+C's, say) ends the call with Brelvane:interrupted, and the next call
+// is right.
+int checkDisplay(MexFunction mexFunction, Problem& good) {
+    const auto printed = control<const char*()>("libmex.dll", "standinPrinted");
+    const auto evaluations = control<int()>("libmex.dll", "standinEvaluations");
+    const auto lastEvaluated = control<const char*()>("libmex.dll", "standinLastEvaluated");
+    const auto failAt = control<void(long)>("libmex.dll", "standinFailEvaluationAt");
+    const auto reset = control<void()>("libmex.dll", "standinResetShown");
+    if (!printed || !evaluations || !lastEvaluated || !failAt || !reset) {
+        std::printf("FAIL: libmex.dll lacks the stand-in's display controls\n");
+        return 1;
+    }
+    int failures = 0;
+    for (const char* level : {"iter", "Final"}) {
+        const bool iter = level[0] == 'i';
+        Arguments a = argumentsOf(good);
+        a.addText("display"), a.addText(level);
+        mxArray_tag* x[1] = {nullptr};
+        reset();
+        bool ok = call(mexFunction, 1, x, a.arrays, 11).empty() && x[0] != nullptr;
+        for (std::size_t i = 0; ok && i < good.expected.size(); ++i)
+            ok = sameDouble(x[0]->pr[i], good.expected[i]);
+        destroy(x[0]);
+        const char* text = printed();
+        const char* final = std::strstr(text, "Brelvane: ");
+        ok = ok && final != nullptr && std::strchr(final, '\n') == text + std::strlen(text) - 1 &&
+             (std::strstr(text, "iteration") == text + 3) == iter &&
+             evaluations() == (iter ? 1 : 0) &&
+             (!iter || std::strcmp(lastEvaluated(), "drawnow;") == 0);
+        std::printf("%s: Display '%s' printed:\n%s", ok ? "ok  " : "FAIL", level, text);
+        failures += !ok;
+    }
+    Arguments b = argumentsOf(good);
+    b.iterationsValue[0] = 1e15;
+    b.addText("Display"), b.addText("iter");
+    mxArray_tag* x[1] = {nullptr};
+    failAt(0);
+    bool ok = call(mexFunction, 0, x, b.arrays, 11) == "Brelvane:interrupted";
+    destroy(x[0]);
+    failAt(-1);
+    ok = ok && solvesLikeNative(mexFunction, good);
+    std::printf("%s: an error from drawnow: Brelvane:interrupted, the next call right\n",
+                ok ? "ok  " : "FAIL");
+    return failures + !ok;
+}
+
 // Octave on Windows, after libut.dll is gone: with no host flag at all the
 // module runs as usual; with the stand-in liboctave loaded, a raised
 // octave_interrupt_state ends the call at its first poll, after the start-up
@@ -351,6 +400,19 @@ int checkOctaveInterrupt(MexFunction mexFunction, Problem& good) {
     destroy(x[0]);
     ok = ok && solvesLikeNative(mexFunction, good);
     std::printf("%s: Octave's flag: Brelvane:interrupted, the flag lowered, the next call right\n",
+                ok ? "ok  " : "FAIL");
+    failures += !ok;
+    // In Octave 'iter' prints, and evaluates nothing.
+    const auto printed = control<const char*()>("libmex.dll", "standinPrinted");
+    const auto evaluations = control<int()>("libmex.dll", "standinEvaluations");
+    const auto reset = control<void()>("libmex.dll", "standinResetShown");
+    Arguments c = argumentsOf(good);
+    c.addText("Display"), c.addText("iter");
+    if (reset) reset();
+    ok = printed && evaluations && reset && call(mexFunction, 0, x, c.arrays, 11).empty() &&
+         std::strstr(printed(), "iteration") != nullptr && evaluations() == 0;
+    destroy(x[0]);
+    std::printf("%s: Octave's host: Display 'iter' prints and evaluates nothing\n",
                 ok ? "ok  " : "FAIL");
     FreeLibrary(liboctave);
     return failures + !ok;
@@ -393,6 +455,7 @@ int main(int argc, char** argv) {
     failures += checkOptionsAndInterrupt(mexFunction, problems.front(), libut);
     failures += checkTraceLength(mexFunction, problems.front());
     failures += checkRiseWarning(mexFunction, problems.front());
+    failures += checkDisplay(mexFunction, problems.front());
     FreeLibrary(libut);
     failures += checkOctaveInterrupt(mexFunction, problems.front());
     FreeLibrary(module);
