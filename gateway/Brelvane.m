@@ -124,6 +124,17 @@
 %   Brelvane:interrupted, which says how many iterations had run; nothing is
 %   returned, and the next call works as usual.
 %
+%   BRELVANE(..., 'Display', 'iter') prints a header and a line at the
+%   start, then a line at most every second while the call runs: iterations
+%   done, R, max |dR/dx_j| (weighted under 'Scaling', 'diagonal'), the
+%   relative residual when the call has checkpoints ('Tolerance' or
+%   'Acceleration'), and seconds since the call began; then one line saying
+%   why and where the call stopped, which is all 'final' prints. 'off', the
+%   default, prints nothing. Printing changes no result. In MATLAB, drawnow
+%   is evaluated after each line so that it shows while the call runs; an
+%   error raised there (Ctrl+C during it, say) ends the call with
+%   Brelvane:interrupted.
+%
 %   Arguments
 %     X0          starting point: real double array, at least N elements
 %     P           numerator matrix: real double, symmetric, N-by-N (or
@@ -162,9 +173,10 @@
 %   ALPHA, BETA, N, ITERATIONS real numeric scalars; N and ITERATIONS finite;
 %   0 <= N < 2^31 after truncation; P and Q N-by-N or vectors; enough
 %   elements in each array; known option names ('GradientTolerance',
-%   'Tolerance', 'Scaling', 'Acceleration') and valid values. Errors carry
-%   identifiers of the form Brelvane:<mnemonic>, e.g. Brelvane:tooShort,
-%   Brelvane:sizeMismatch, Brelvane:unknownOption, Brelvane:badOption.
+%   'Tolerance', 'Scaling', 'Acceleration', 'Display') and valid values.
+%   Errors carry identifiers of the form Brelvane:<mnemonic>, e.g.
+%   Brelvane:tooShort, Brelvane:sizeMismatch, Brelvane:unknownOption,
+%   Brelvane:badOption.
 %
 %   Example
 %     P = [2 0; 0 4];  Q = eye(2);
