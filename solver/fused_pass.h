@@ -121,34 +121,36 @@ Argmax scalarPass(RunningProduct<Update> Px, RunningProduct<Update> Qx, const do
     return m;
 }
 
-// The rule over every j, then a NaN at index 0.
+// The rule over j in [from, to), without the NaN at index 0; with
+// ReportNaN, anyNaN says whether any value compared was NaN.
 template <bool Update, bool Weighted, bool ReportNaN>
-PassResult<ReportNaN> portablePass(RunningProduct<Update> Px, RunningProduct<Update> Qx,
-                                   const double* Pk, const double* Qk, double delta,
-                                   const double* c, const double* d, const double* w, double D,
-                                   double R, std::int64_t n) {
+Argmax portableRange(RunningProduct<Update> Px, RunningProduct<Update> Qx, const double* Pk,
+                     const double* Qk, double delta, const double* c, const double* d,
+                     const double* w, double D, double R, std::int64_t from, std::int64_t to,
+                     bool& anyNaN) {
     double sum = 0.0;
     const Argmax m = scalarPass<Update, Weighted, ReportNaN>(Px, Qx, Pk, Qk, delta, c, d, w, D, R,
-                                                             0, n, Argmax{}, sum);
-    const double g0 = gradientAt(Px[0], Qx[0], c[0], d[0], D, R);
-    return finishPass<ReportNaN>(m, choiceValue<Weighted>(g0, w, 0), isNaN(sum));
+                                                             from, to, Argmax{}, sum);
+    anyNaN = ReportNaN && isNaN(sum);
+    return m;
 }
 
-// The rule lane-wise over whole vectors, the lanes merged, the tail
-// continued by the scalar rule (its indices are all higher). With ReportNaN
-// each lane also sums its entries and the tail its own, looked at for NaN
-// once, at the end.
+// The rule lane-wise over whole vectors of [from, to), the lanes merged, the
+// tail continued by the scalar rule (its indices are all higher). With
+// ReportNaN each lane also sums its entries and the tail its own, looked at
+// for NaN once, at the end.
 template <class V, bool Update, bool Weighted, bool ReportNaN>
-PassResult<ReportNaN> simdPass(RunningProduct<Update> Px, RunningProduct<Update> Qx,
-                               const double* Pk, const double* Qk, double delta, const double* c,
-                               const double* d, const double* w, double D, double R,
-                               std::int64_t n) {
+Argmax simdRange(RunningProduct<Update> Px, RunningProduct<Update> Qx, const double* Pk,
+                 const double* Qk, double delta, const double* c, const double* d,
+                 const double* w, double D, double R, std::int64_t from, std::int64_t to,
+                 bool& anyNaN) {
     using T = typename V::Vec;
     const T vD = V::set1(D), vR = V::set1(R), vDelta = V::set1(delta), step = V::set1(V::width);
-    T best = V::set1(-1.0), bestIndex = V::set1(0.0), index = V::iota();
+    T best = V::set1(-1.0), bestIndex = V::set1(0.0);
+    T index = V::add(V::iota(), V::set1(static_cast<double>(from)));
     T sum = V::set1(0.0);
-    std::int64_t j = 0;
-    for (; j + V::width <= n; j += V::width) {
+    std::int64_t j = from;
+    for (; j + V::width <= to; j += V::width) {
         T px = V::load(Px + j), qx = V::load(Qx + j);
         if constexpr (Update) {
             px = V::add(V::mul(vDelta, V::load(Pk + j)), px);
@@ -173,33 +175,76 @@ PassResult<ReportNaN> simdPass(RunningProduct<Update> Px, RunningProduct<Update>
     V::store(laneIndex, bestIndex);
     double tail = 0.0;
     const Argmax m = scalarPass<Update, Weighted, ReportNaN>(
-        Px, Qx, Pk, Qk, delta, c, d, w, D, R, j, n, mergeLanes(lanes, laneIndex), tail);
+        Px, Qx, Pk, Qk, delta, c, d, w, D, R, j, to, mergeLanes(lanes, laneIndex), tail);
+    anyNaN = ReportNaN && (V::anyNaN(sum) || isNaN(tail));
+    return m;
+}
+
+// A whole pass: the rule over every j, then a NaN at index 0.
+template <class Range, bool Update, bool Weighted, bool ReportNaN>
+PassResult<ReportNaN> wholePass(RunningProduct<Update> Px, RunningProduct<Update> Qx,
+                                const double* Pk, const double* Qk, double delta, const double* c,
+                                const double* d, const double* w, double D, double R,
+                                std::int64_t n) {
+    bool anyNaN = false;
+    const Argmax m = Range::template range<Update, Weighted, ReportNaN>(Px, Qx, Pk, Qk, delta, c,
+                                                                        d, w, D, R, 0, n, anyNaN);
     const double g0 = gradientAt(Px[0], Qx[0], c[0], d[0], D, R);
-    return finishPass<ReportNaN>(m, choiceValue<Weighted>(g0, w, 0),
-                                 ReportNaN && (V::anyNaN(sum) || isNaN(tail)));
+    return finishPass<ReportNaN>(m, choiceValue<Weighted>(g0, w, 0), anyNaN);
 }
 
 // The pass over one instruction set: Portable, or Simd<V> for a vector type V.
 struct Portable {
     template <bool Update, bool Weighted, bool ReportNaN>
+    static Argmax range(RunningProduct<Update> Px, RunningProduct<Update> Qx, const double* Pk,
+                        const double* Qk, double delta, const double* c, const double* d,
+                        const double* w, double D, double R, std::int64_t from, std::int64_t to,
+                        bool& anyNaN) {
+        return portableRange<Update, Weighted, ReportNaN>(Px, Qx, Pk, Qk, delta, c, d, w, D, R,
+                                                          from, to, anyNaN);
+    }
+    template <bool Update, bool Weighted, bool ReportNaN>
     static PassResult<ReportNaN> pass(RunningProduct<Update> Px, RunningProduct<Update> Qx,
                                       const double* Pk, const double* Qk, double delta,
                                       const double* c, const double* d, const double* w, double D,
                                       double R, std::int64_t n) {
-        return portablePass<Update, Weighted, ReportNaN>(Px, Qx, Pk, Qk, delta, c, d, w, D, R, n);
+        return wholePass<Portable, Update, Weighted, ReportNaN>(Px, Qx, Pk, Qk, delta, c, d, w, D,
+                                                                R, n);
     }
 };
 
 template <class V>
 struct Simd {
     template <bool Update, bool Weighted, bool ReportNaN>
+    static Argmax range(RunningProduct<Update> Px, RunningProduct<Update> Qx, const double* Pk,
+                        const double* Qk, double delta, const double* c, const double* d,
+                        const double* w, double D, double R, std::int64_t from, std::int64_t to,
+                        bool& anyNaN) {
+        return simdRange<V, Update, Weighted, ReportNaN>(Px, Qx, Pk, Qk, delta, c, d, w, D, R,
+                                                         from, to, anyNaN);
+    }
+    template <bool Update, bool Weighted, bool ReportNaN>
     static PassResult<ReportNaN> pass(RunningProduct<Update> Px, RunningProduct<Update> Qx,
                                       const double* Pk, const double* Qk, double delta,
                                       const double* c, const double* d, const double* w, double D,
                                       double R, std::int64_t n) {
-        return simdPass<V, Update, Weighted, ReportNaN>(Px, Qx, Pk, Qk, delta, c, d, w, D, R, n);
+        return wholePass<Simd<V>, Update, Weighted, ReportNaN>(Px, Qx, Pk, Qk, delta, c, d, w, D,
+                                                               R, n);
     }
 };
+
+// One thread's share of the updating pass: the rule over its slice
+// [from, to), which the slices' results combine into (SliceChoice).
+template <class Pass, bool Weighted>
+SliceChoice updateAndChooseSlice(double* Px, double* Qx, const double* Pk, const double* Qk,
+                                 double delta, const double* c, const double* d, const double* w,
+                                 double D, double R, std::int64_t from, std::int64_t to) {
+    bool anyNaN = false;
+    const Argmax m = Pass::template range<true, Weighted, true>(Px, Qx, Pk, Qk, delta, c, d, w, D,
+                                                                R, from, to, anyNaN);
+    const bool taken = m.best >= 0.0;
+    return {m.best, m.index, anyNaN, taken ? Px[m.index] : 0.0, taken ? Qx[m.index] : 0.0};
+}
 
 template <class Pass, bool ReportNaN>
 PassResult<ReportNaN> choose(const double* Px, const double* Qx, const double* c, const double* d,
@@ -244,7 +289,9 @@ constexpr IterationKernels kernelTable(const char* name) {
             choose<Pass, true>,
             updateAndChoose<Pass, true>,
             chooseWeighted<Pass, true>,
-            updateAndChooseWeighted<Pass, true>};
+            updateAndChooseWeighted<Pass, true>,
+            updateAndChooseSlice<Pass, false>,
+            updateAndChooseSlice<Pass, true>};
 }
 
 }  // namespace

@@ -31,6 +31,20 @@ struct ChoiceAndNaN {
     bool anyNaN;
 };
 
+// One slice's share of a pass over j in [from, to): the largest magnitude
+// compared (-1 when none was taken) at its lowest index, whether any value
+// compared was NaN, and the running products there. Slices combine, in increasing order of j, by
+// taking a later one's candidate only on a strictly larger magnitude, and
+// their anyNaN by OR; the NaN at index 0 is then looked at as in the whole
+// pass. The result is the whole pass's, whatever the slices.
+struct SliceChoice {
+    double best;
+    std::int64_t index;
+    bool anyNaN;
+    double Pxk;  // Px and Qx at index, updated, when a candidate was taken
+    double Qxk;
+};
+
 struct IterationKernels {
     const char* name;
     std::int64_t (*choose)(const double* Px, const double* Qx, const double* c, const double* d,
@@ -59,6 +73,16 @@ struct IterationKernels {
                                                         const double* c, const double* d,
                                                         const double* w, double D, double R,
                                                         std::int64_t n);
+    // updateAndChooseReportingNaN over [from, to) alone, without the NaN at
+    // index 0; w is read only by the weighted one.
+    SliceChoice (*updateAndChooseSlice)(double* Px, double* Qx, const double* Pk,
+                                        const double* Qk, double delta, const double* c,
+                                        const double* d, const double* w, double D, double R,
+                                        std::int64_t from, std::int64_t to);
+    SliceChoice (*updateAndChooseWeightedSlice)(double* Px, double* Qx, const double* Pk,
+                                                const double* Qk, double delta, const double* c,
+                                                const double* d, const double* w, double D,
+                                                double R, std::int64_t from, std::int64_t to);
 };
 
 enum class KernelVariant { portable, sse2, avx2, avx512 };
