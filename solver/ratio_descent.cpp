@@ -11,6 +11,7 @@
 #include "iteration_kernels.h"
 #include "ratio_step.h"
 #include "ritz_step.h"
+#include "shared_pass.h"
 #include "vector_kernels.h"
 
 namespace brelvane {
@@ -71,6 +72,9 @@ struct TraceStorage {
     std::int64_t length;  // max(iterations, 0) + 1: no entry beyond
     double* (*grow)(void* context, std::int64_t length);
     void* context;
+    // The other threads of a shared pass are stopped while the caller's
+    // growTrace runs, which may not return (a host that abandons the call).
+    SharedPass* shared = nullptr;
 };
 
 // The first storage a growing trace asks for: R(x0) and 255 iterations, 2 KiB.
@@ -84,7 +88,9 @@ bool reserveTrace(TraceStorage& tr, std::int64_t end) {
     std::int64_t want = tr.capacity > tr.length / 2 ? tr.length : 2 * tr.capacity;
     if (want < end) want = end;
     if (want < firstTraceLength) want = tr.length < firstTraceLength ? tr.length : firstTraceLength;
+    if (tr.shared) pauseSharedPass(*tr.shared);
     double* grown = tr.grow(tr.context, want);
+    if (tr.shared) resumeSharedPass(*tr.shared);
     if (grown == nullptr) return false;
     tr.data = grown;
     tr.capacity = want;
@@ -133,16 +139,32 @@ bool risesBeyondRounding(const RatioProblem& p, const Scalars& before, double Rb
     return Ra - Rb > 0x1p-49 * (mb + ma);
 }
 
+// v[k] for v = Px (which 0) or Qx (1), as the last shared pass left it: the
+// thread whose slice holds k reported it, so the calling thread need not
+// fetch it from that thread's cache.
+double productAt(const SharedPass* shared, const double* v, std::int64_t k, int which) {
+    if (shared && k == shared->lastK) return which == 0 ? shared->lastPxk : shared->lastQxk;
+    return v[k];
+}
+
+// A choice made outside the shared pass follows Px and Qx changed outside
+// it (by a Ritz step): what the pass last reported no longer holds.
+void forgetShared(SharedPass* shared) {
+    if (shared) shared->lastK = -1;
+}
+
 // The coordinate choice of a solve without scaling: the lowest index of
 // largest |dR/dx_j|. With ReportNaN, choose and updateAndChoose also set
 // anyNaN (whether any |dR/dx_j| they compared was NaN); without, they leave
 // it alone and the pass does not form it.
 struct PlainChoice {
     const IterationKernels& kernels;
+    SharedPass* shared;  // the updating pass split over threads, or null
 
     template <bool ReportNaN>
     std::int64_t choose(const RatioProblem& p, const double* Px, const double* Qx, double D,
                         double R, bool& anyNaN) const {
+        forgetShared(shared);
         if constexpr (ReportNaN)
             return noteNaN(kernels.chooseReportingNaN(Px, Qx, p.c, p.d, D, R, p.n), anyNaN);
         else
@@ -152,6 +174,7 @@ struct PlainChoice {
     std::int64_t updateAndChoose(const RatioProblem& p, double* Px, double* Qx, const double* Pk,
                                  const double* Qk, double delta, double D, double R,
                                  bool& anyNaN) const {
+        if (shared) return noteNaN(sharedUpdateAndChoose(*shared, Px, Qx, Pk, Qk, delta, D, R), anyNaN);
         if constexpr (ReportNaN)
             return noteNaN(
                 kernels.updateAndChooseReportingNaN(Px, Qx, Pk, Qk, delta, p.c, p.d, D, R, p.n),
@@ -159,10 +182,15 @@ struct PlainChoice {
         else
             return kernels.updateAndChoose(Px, Qx, Pk, Qk, delta, p.c, p.d, D, R, p.n);
     }
+    double productAt(const double* v, std::int64_t k, int which) const {
+        return brelvane::productAt(shared, v, k, which);
+    }
     // The magnitude the choice compared at k, recomputed by the same formula.
     double magnitudeAt(const RatioProblem& p, const double* Px, const double* Qx, double D, double R,
                        std::int64_t k) const {
-        return choiceMagnitude<false>(gradientAt(Px[k], Qx[k], p.c[k], p.d[k], D, R), nullptr, k);
+        return choiceMagnitude<false>(
+            gradientAt(productAt(Px, k, 0), productAt(Qx, k, 1), p.c[k], p.d[k], D, R),
+            nullptr, k);
     }
 };
 
@@ -170,10 +198,12 @@ struct PlainChoice {
 struct WeightedChoice {
     const IterationKernels& kernels;
     const double* w;
+    SharedPass* shared;
 
     template <bool ReportNaN>
     std::int64_t choose(const RatioProblem& p, const double* Px, const double* Qx, double D,
                         double R, bool& anyNaN) const {
+        forgetShared(shared);
         if constexpr (ReportNaN)
             return noteNaN(kernels.chooseWeightedReportingNaN(Px, Qx, p.c, p.d, w, D, R, p.n),
                            anyNaN);
@@ -184,6 +214,7 @@ struct WeightedChoice {
     std::int64_t updateAndChoose(const RatioProblem& p, double* Px, double* Qx, const double* Pk,
                                  const double* Qk, double delta, double D, double R,
                                  bool& anyNaN) const {
+        if (shared) return noteNaN(sharedUpdateAndChoose(*shared, Px, Qx, Pk, Qk, delta, D, R), anyNaN);
         if constexpr (ReportNaN)
             return noteNaN(kernels.updateAndChooseWeightedReportingNaN(Px, Qx, Pk, Qk, delta, p.c,
                                                                        p.d, w, D, R, p.n),
@@ -191,9 +222,14 @@ struct WeightedChoice {
         else
             return kernels.updateAndChooseWeighted(Px, Qx, Pk, Qk, delta, p.c, p.d, w, D, R, p.n);
     }
+    double productAt(const double* v, std::int64_t k, int which) const {
+        return brelvane::productAt(shared, v, k, which);
+    }
     double magnitudeAt(const RatioProblem& p, const double* Px, const double* Qx, double D, double R,
                        std::int64_t k) const {
-        return choiceMagnitude<true>(gradientAt(Px[k], Qx[k], p.c[k], p.d[k], D, R), w, k);
+        return choiceMagnitude<true>(
+            gradientAt(productAt(Px, k, 0), productAt(Qx, k, 1), p.c[k], p.d[k], D, R),
+            w, k);
     }
 };
 
@@ -388,23 +424,25 @@ Outcome iterate(const Choice& choice, const RatioProblem& p, double* x, double* 
         const double Qkk = Qk[k];
         // ratioStep(a0, a1, a2, b0, b1, b2) along e_k: N and D, their slopes
         // dN/dx_k, dD/dx_k and their curvatures P_kk / 2, Q_kk / 2.
-        const double dN = Px[k] + p.c[k];
-        const double dD = Qx[k] + p.d[k];
+        const double Pxk = choice.productAt(Px, k, 0);
+        const double Qxk = choice.productAt(Qx, k, 1);
+        const double dN = Pxk + p.c[k];
+        const double dD = Qxk + p.d[k];
         const double Rb = N / D;
         const double delta = ratioStep(N, dN, 0.5 * Pkk, D, dD, 0.5 * Qkk);
         const double xk = x[k];
         const Scalars before = s;
         x[k] = delta + xk;
         // From Qx[k] and Px[k] before column k is applied to them.
-        s.xQx = ((2.0 * delta) * Qx[k] + s.xQx) + (delta * delta) * Qkk;
-        s.xPx = ((2.0 * delta) * Px[k] + s.xPx) + (delta * delta) * Pkk;
+        s.xQx = ((2.0 * delta) * Qxk + s.xQx) + (delta * delta) * Qkk;
+        s.xPx = ((2.0 * delta) * Pxk + s.xPx) + (delta * delta) * Pkk;
         s.cx = s.cx + delta * p.c[k];
         s.dx = s.dx + delta * p.d[k];
         N = numeratorOf(s, p);
         D = denominatorOf(s, p);
         if (Trace) trace->data[t] = N / D;
         if (N / D > Rb &&
-            risesBeyondRounding(p, before, Rb, D, N / D, delta, Px[k], Qx[k], Pkk, Qkk, k))
+            risesBeyondRounding(p, before, Rb, D, N / D, delta, Pxk, Qxk, Pkk, Qkk, k))
             ++rises;
         if (sameBits(x[k], xk) && sameScalars(s, before) && !std::isnan(delta) &&
             columnUpdateChangesNothing(Px, Pk, delta, n) &&
@@ -593,7 +631,7 @@ RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, 
         const Outcome out = emptySolve(p, steps, o, tr);
         if (report)
             *report = {out.iterations, out.stop, out.gradient, ratioOf(Scalars{0, 0, 0, 0}, p),
-                       0.0, 0, 0};
+                       0.0, 0, 0, 1};
         return out.traceRefused ? ratioDescentOutOfMemory : ratioDescentOk;
     }
     if (static_cast<std::uint64_t>(n) > static_cast<std::uint64_t>(std::numeric_limits<BlasInt>::max()))
@@ -603,12 +641,22 @@ RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, 
     const std::size_t bytes = bytesFor(n, 1);
     const std::size_t historyBytes = accelerated ? bytesFor(n, ritzHistoryDoubles(1)) : 0;
     if (bytes == 0 || (accelerated && historyBytes == 0)) return ratioDescentOutOfMemory;
-    double* Px = static_cast<double*>(allocateWork(o, bytes));
-    double* Qx = static_cast<double*>(allocateWork(o, bytes));
+    // P*x and Q*x in one block, each starting on a cache line: threads that
+    // share the pass then write whole lines of their own.
+    const std::size_t lineBytes = 64;
+    const std::size_t productBytes = (bytes + lineBytes - 1) / lineBytes * lineBytes;
+    void* products = productBytes <= (std::numeric_limits<std::size_t>::max() - lineBytes) / 2
+                         ? allocateWork(o, 2 * productBytes + lineBytes)
+                         : nullptr;
+    double* Px = products ? reinterpret_cast<double*>(
+                                (reinterpret_cast<std::uintptr_t>(products) + lineBytes - 1) /
+                                lineBytes * lineBytes)
+                          : nullptr;
+    double* Qx = Px ? Px + productBytes / sizeof(double) : nullptr;
     double* w = scaled ? static_cast<double*>(allocateWork(o, bytes)) : nullptr;
     double* slots = accelerated ? static_cast<double*>(allocateWork(o, historyBytes)) : nullptr;
     RatioDescentStatus status = ratioDescentOutOfMemory;
-    if (Px && Qx && (w || !scaled) && (slots || !accelerated)) {
+    if (products && (w || !scaled) && (slots || !accelerated)) {
         std::memcpy(x, x0, bytes);
         symMatVec(P, x, Px, n);
         symMatVec(Q, x, Qx, n);
@@ -622,20 +670,31 @@ RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, 
         Checkpoints* cp = accelerated || o.tolerance > 0.0 ? &checkpoints : nullptr;
         Outcome out{0, ratioDescentStopIterations, 0.0};
         std::int64_t rises = 0;
+        const int threads = passThreads(o.threads, o.threadLimit, n);
+        int used = 1;
         // The start-up products are the longest stretch without a poll.
         if (interruptPending(o)) {
             out.stop = ratioDescentStopInterrupted;
-        } else if (scaled) {
-            diagonalWeights(p, w);
-            out = solveFrom(WeightedChoice{kernels, w}, p, x, Px, Qx, s, steps, o, cp, report, tr,
-                            rises);
         } else {
-            out = solveFrom(PlainChoice{kernels}, p, x, Px, Qx, s, steps, o, cp, report, tr, rises);
+            if (scaled) diagonalWeights(p, w);
+            SharedPass* shared =
+                threads > 1 && steps > 0 ? newSharedPass(threads, kernels, c, d, w, n) : nullptr;
+            if (tr) tr->shared = shared;
+            used = shared ? shared->team.size : 1;
+            if (scaled)
+                out = solveFrom(WeightedChoice{kernels, w, shared}, p, x, Px, Qx, s, steps, o, cp,
+                                report, tr, rises);
+            else
+                out = solveFrom(PlainChoice{kernels, shared}, p, x, Px, Qx, s, steps, o, cp, report,
+                                tr, rises);
+            deleteSharedPass(shared);
+            if (tr) tr->shared = nullptr;
         }
         if (tr && out.iterations == 0) tr->data[0] = ratioOf(s, p);
         if (report)
             *report = {out.iterations, out.stop, out.gradient, ratioOf(s, p),
-                       relativeResidual(p, Px, Qx, ratioOf(s, p)), checkpoints.accepted, rises};
+                       relativeResidual(p, Px, Qx, ratioOf(s, p)), checkpoints.accepted, rises,
+                       used};
         // Exact zeros (+0.0 and -0.0; never NaN) become 1e-100.
         for (std::int64_t i = 0; i < n; ++i)
             if (x[i] == 0.0) x[i] = 1e-100;
@@ -643,8 +702,7 @@ RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, 
                  : out.stop == ratioDescentStopInterrupted ? ratioDescentInterrupted
                                                            : ratioDescentOk;
     }
-    releaseWork(o, Px);
-    releaseWork(o, Qx);
+    releaseWork(o, products);
     releaseWork(o, w);
     releaseWork(o, slots);
     return status;

@@ -113,6 +113,10 @@ struct RatioDescentProgress {
     double residual;
 };
 
+// The n from which automatic threads share the pass (RatioDescentOptions::
+// threads): below it, sharing costs more than it saves.
+constexpr std::int64_t ratioDescentThreadsFrom = 2048;
+
 struct RatioDescentOptions {
     // Stop before an iteration once the largest |dR/dx_j| over j (with
     // diagonal scaling |w_j * dR/dx_j|), computed as the coordinate choice
@@ -136,6 +140,17 @@ struct RatioDescentOptions {
     double tolerance = 0.0;
     // Any value other than ratioDescentAccelerationRitz is none.
     RatioDescentAcceleration acceleration = ratioDescentAccelerationNone;
+    // Threads that share each iteration's pass over the coordinates, the
+    // calling one among them, each over its own contiguous slice; the results
+    // are the same bit for bit whatever the count. 1: the calling thread
+    // alone. 0: automatic, the processors this process may run on (or
+    // OMP_NUM_THREADS when set), at most threadLimit when that is nonzero,
+    // from n = ratioDescentThreadsFrom on, and one below. Any count is cut
+    // so that each thread has at least 64 coordinates, and to at most 64; if threads cannot be started the solve
+    // runs on fewer, down to the calling thread alone. Other threads run
+    // only inside the call.
+    int threads = 1;
+    int threadLimit = 0;
     // A trace whose storage grows with the solve, for a caller who would
     // rather not hold max(iterations, 0) + 1 doubles for a solve that may
     // stop early; used when the trace argument is null. growTrace(traceContext,
@@ -201,6 +216,8 @@ struct RatioDescentReport {
     // there. A Ritz step never raises R, and forming the scalars afresh at a
     // checkpoint is not a step.
     std::int64_t rises = 0;
+    // Threads that shared the pass.
+    int threads = 1;
 };
 
 // x <- the point reached from x0 after `iterations` greedy coordinate steps
