@@ -1,8 +1,11 @@
-// What the solver asks of the system: allocations (each failed in turn) and its BLAS calls.
+// What the solver asks of the system: allocations (each failed in turn), threads and its BLAS calls.
 // Linked with -Wl,--wrap=malloc,--wrap=free, and with a dsymv of its own that
 // records each call before handing it to the real BLAS.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <cerrno>
 
 #include <cstdint>
 #include <cstdlib>
@@ -128,7 +131,7 @@ TEST(SolverBoundary, AnAllocatorInTheOptionsServesEveryWorkVector) {
     ASSERT_EQ(ratioDescentWithOptions(want.data(), nullptr, x0.data(), P.data(), c.data(), 0.5,
                                       Q.data(), d.data(), 2.0, 3, 10, plain, nullptr),
               ratioDescentOk);
-    for (int refuse = 0; refuse <= 4; ++refuse) {
+    for (int refuse = 0; refuse <= 3; ++refuse) {
         Counts counts{0, 0, refuse};
         options.allocationContext = &counts;
         std::vector<double> x(3, -7.0);
@@ -142,7 +145,7 @@ TEST(SolverBoundary, AnAllocatorInTheOptionsServesEveryWorkVector) {
         EXPECT_EQ(counts.live, 0) << refuse;
         EXPECT_EQ(s, refuse == 0 ? ratioDescentOk : ratioDescentOutOfMemory) << refuse;
         EXPECT_EQ(x, refuse == 0 ? want : std::vector<double>(3, -7.0)) << refuse;
-        if (refuse == 0) EXPECT_EQ(counts.calls, 4);  // P*x, Q*x, the weights, the Ritz slots
+        if (refuse == 0) EXPECT_EQ(counts.calls, 3);  // P*x and Q*x, the weights, the Ritz slots
     }
 }
 
@@ -190,4 +193,60 @@ TEST(SolverBoundary, EmptyProblemsCallNoBlasAndAllocateNothing) {
     armed = false;
     EXPECT_EQ(mallocCalls, 0);
     EXPECT_TRUE(dsymvCalls.empty());
+}
+
+// Threads the system refuses: pthread_create, interposed here, fails from
+// its refuseFrom-th call on. The solve runs on the threads that did start,
+// down to the calling thread alone, with the same bits.
+namespace {
+int threadCreations = 0;
+int refuseThreadsFrom = 0;  // 0: none refused
+}  // namespace
+
+extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attr,
+                              void* (*start)(void*), void* argument) {
+    using Create = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+    static const auto real = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "pthread_create"));
+    if (refuseThreadsFrom > 0 && ++threadCreations >= refuseThreadsFrom) return EAGAIN;
+    return real(thread, attr, start, argument);
+}
+
+#if defined(__SANITIZE_THREAD__)
+#define BRELVANE_UNDER_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define BRELVANE_UNDER_TSAN 1
+#endif
+#endif
+
+TEST(SolverBoundary, ThreadsTheSystemRefusesLeaveTheBitsAndFewerThreads) {
+#if defined(BRELVANE_UNDER_TSAN)
+    GTEST_SKIP() << "ThreadSanitizer's own pthread_create cannot be interposed";
+#endif
+    const std::int64_t n = 300;
+    std::vector<double> x0(n), P(n * n), c(n), Q(n * n), d(n), want(n), x(n);
+    for (std::int64_t i = 0; i < n; ++i) {
+        x0[i] = static_cast<double>(i % 7) - 3, c[i] = static_cast<double>(i % 5) / 4, d[i] = 0;
+        for (std::int64_t j = 0; j < n; ++j) {
+            P[i + j * n] = static_cast<double>((i + j) % 9) - 4;
+            Q[i + j * n] = i == j ? 400.0 : static_cast<double>((i * j) % 3) / 8;
+        }
+    }
+    RatioDescentOptions options;
+    RatioDescentReport report;
+    ASSERT_EQ(ratioDescentWithOptions(want.data(), nullptr, x0.data(), P.data(), c.data(), 1.0,
+                                      Q.data(), d.data(), 2.0, n, 2000, options, &report),
+              ratioDescentOk);
+    options.threads = 4;
+    for (int refuse : {1, 2, 3}) {
+        threadCreations = 0;
+        refuseThreadsFrom = refuse;
+        const RatioDescentStatus status =
+            ratioDescentWithOptions(x.data(), nullptr, x0.data(), P.data(), c.data(), 1.0, Q.data(),
+                                    d.data(), 2.0, n, 2000, options, &report);
+        refuseThreadsFrom = 0;
+        ASSERT_EQ(status, ratioDescentOk);
+        EXPECT_EQ(report.threads, refuse) << "the first " << refuse - 1 << " threads started";
+        EXPECT_EQ(x, want) << refuse;
+    }
 }

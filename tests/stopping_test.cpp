@@ -197,60 +197,6 @@ TEST(StoppingInterrupt, StopsAtThePollThatAnswersTrueWithThePointReached) {
                 blasProduct, "interrupted");
 }
 
-// Trace storage grown with realloc, recording each length granted, its new
-// entries -7.0 so that one left unwritten shows. Lengths of refuseFrom or
-// more (0: none) are refused.
-struct GrowingTrace {
-    double* data = nullptr;
-    std::vector<std::int64_t> lengths;
-    std::int64_t refuseFrom = 0;
-    ~GrowingTrace() { std::free(data); }
-    static double* grow(void* context, std::int64_t length) {
-        GrowingTrace& g = *static_cast<GrowingTrace*>(context);
-        if (g.refuseFrom > 0 && length >= g.refuseFrom) return nullptr;
-        double* p = static_cast<double*>(std::realloc(g.data, static_cast<std::size_t>(length) * 8));
-        if (p == nullptr) return nullptr;
-        std::fill(p + (g.lengths.empty() ? 0 : g.lengths.back()), p + length, -7.0);
-        g.data = p;
-        g.lengths.push_back(length);
-        return p;
-    }
-    RatioDescentOptions on(RatioDescentOptions o) {
-        o.growTrace = grow;
-        o.traceContext = this;
-        return o;
-    }
-};
-
-Solve solveGrowing(const Problem& p, std::int64_t iterations, const RatioDescentOptions& options,
-                   GrowingTrace& g) {
-    Solve r;
-    r.x.assign(static_cast<std::size_t>(p.n), -7.0);
-    const RatioDescentOptions o = g.on(options);
-    r.status = ratioDescentWithOptions(r.x.data(), nullptr, p.x0.data(), p.P.data(), p.c.data(),
-                                       p.alpha, p.Q.data(), p.d.data(), p.beta, p.n, iterations, o,
-                                       &r.report);
-    if (!g.lengths.empty()) r.trace.assign(g.data, g.data + g.lengths.back());
-    return r;
-}
-
-void expectSameSolve(const Solve& got, const Solve& want, std::size_t entries, const std::string& what) {
-    ASSERT_EQ(got.status, want.status) << what;
-    ASSERT_EQ(got.report.stop, want.report.stop) << what;
-    ASSERT_EQ(got.report.iterations, want.report.iterations) << what;
-    ASSERT_EQ(got.report.accelerations, want.report.accelerations) << what;
-    for (double RatioDescentReport::*f : {&RatioDescentReport::gradient, &RatioDescentReport::ratio,
-                                          &RatioDescentReport::residual})
-        ASSERT_TRUE(sameDouble(got.report.*f, want.report.*f)) << what;
-    for (std::size_t i = 0; i < want.x.size(); ++i)
-        ASSERT_TRUE(sameDouble(got.x[i], want.x[i])) << what << ": x[" << i << "]";
-    ASSERT_GE(got.trace.size(), entries) << what;
-    for (std::size_t t = 0; t < entries; ++t)
-        ASSERT_TRUE(sameDouble(got.trace[t], want.trace[t]))
-            << what << ": r[" << t << "] = " << describe(got.trace[t]) << ", want "
-            << describe(want.trace[t]);
-}
-
 // Every kind of stop, with and without scaling and the Ritz step, writes into
 // storage grown on request exactly what it writes into a buffer of the whole
 // length: runs of up to 3000 iterations (a dozen growths), gradient and
