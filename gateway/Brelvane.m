@@ -46,6 +46,7 @@
 %     INFO.residual    the relative residual at X (see 'Tolerance')
 %     INFO.accelerations  Ritz steps taken (see 'Acceleration')
 %     INFO.rises       steps that raised R by more than rounding (see below)
+%     INFO.threads     threads that shared each iteration (see 'Threads')
 %   A 'stationary' stop with INFO.gradient far from zero is a stall: the
 %   closed-form step rounded to zero away from the line's minimum (numerator
 %   and denominator nearly proportional along that coordinate). Restart from
@@ -120,6 +121,16 @@
 %   acceleration, X is what the nine-argument call with INFO.iterations
 %   gives.
 %
+%   BRELVANE(..., 'Threads', T) shares each iteration's pass over the
+%   coordinates among T threads (a whole number from 1 to 1024; at most one
+%   per 64 coordinates are used), each over its own contiguous slice of the
+%   coordinates. The result is the same bit for bit whatever T. The default,
+%   'automatic', uses one thread below N = 2048, where sharing costs more
+%   than it saves, and from there on as many as maxNumCompThreads allows in
+%   MATLAB (1 in a parfor worker), or as the processors the process may run
+%   on (or OMP_NUM_THREADS) in Octave. The threads exist only during the
+%   call; when the system refuses one, the call runs on fewer.
+%
 %   Ctrl+C stops a running call within a fraction of a second with the error
 %   Brelvane:interrupted, which says how many iterations had run; nothing is
 %   returned, and the next call works as usual.
@@ -173,8 +184,8 @@
 %   ALPHA, BETA, N, ITERATIONS real numeric scalars; N and ITERATIONS finite;
 %   0 <= N < 2^31 after truncation; P and Q N-by-N or vectors; enough
 %   elements in each array; known option names ('GradientTolerance',
-%   'Tolerance', 'Scaling', 'Acceleration', 'Display') and valid values.
-%   Errors carry identifiers of the form Brelvane:<mnemonic>, e.g.
+%   'Tolerance', 'Scaling', 'Acceleration', 'Display', 'Threads') and valid
+%   values. Errors carry identifiers of the form Brelvane:<mnemonic>, e.g.
 %   Brelvane:tooShort, Brelvane:sizeMismatch, Brelvane:unknownOption,
 %   Brelvane:badOption.
 %

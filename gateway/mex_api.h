@@ -74,6 +74,17 @@ void mxFree(void* ptr);
 // the old data are not freed.
 void mxSetPr(mxArray* pm, double* pr);
 
+void mxDestroyArray(mxArray* pm);
+
+// Calls the host's function `name` (MATLAB exports it under another name);
+// returns null and its results in plhs, or the error it raised, as an
+// array for the caller to destroy, instead of abandoning the call.
+#if defined(MX_COMPAT_32)
+#define mexCallMATLABWithTrap mexCallMATLABWithTrapWithObject
+#endif
+mxArray* mexCallMATLABWithTrap(int nlhs, mxArray* plhs[], int nrhs, mxArray* prhs[],
+                               const char* name);
+
 // Does not return inside a MEX call: the host abandons the call and raises
 // the error in the caller. errormsg is a printf format.
 [[noreturn]] void mexErrMsgIdAndTxt(const char* errorid, const char* errormsg, ...);

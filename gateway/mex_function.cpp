@@ -174,7 +174,7 @@ bool readText(const mxArray* a, char* text) {
 bool isString(const mxArray* a) { return std::strcmp(mxGetClassName(a), "string") == 0; }
 
 constexpr const char* optionNames =
-    "'GradientTolerance', 'Tolerance', 'Scaling', 'Acceleration' or 'Display'";
+    "'GradientTolerance', 'Tolerance', 'Scaling', 'Acceleration', 'Display' or 'Threads'";
 
 // The option name at argument `position` (1-based) into name[nameCapacity]. A
 // MATLAB string scalar is refused with the fix spelled out, since the char
@@ -259,21 +259,46 @@ int requireWord(const mxArray* a, const char* option, const char* const* words, 
 // the call runs.
 enum DisplayLevel { displayOff = 0, displayIter = 1, displayFinal = 2 };
 
+// Most threads a call may be given.
+constexpr int mostThreads = 1024;
+
+// A whole number of threads in [1, mostThreads], of any numeric class, or
+// 'automatic' (0).
+int requireThreads(const mxArray* a) {
+    char text[nameCapacity];
+    if (readText(a, text) && equalsIgnoringCase(text, "automatic")) return 0;
+    if (!mxIsNumeric(a) || mxIsComplex(a) || mxGetNumberOfElements(a) != 1)
+        fail("Brelvane:badOption",
+             "The value of option 'Threads' must be a whole number from 1 to %d or 'automatic', "
+             "but is a %s%s array of %llu elements.",
+             mostThreads, mxIsComplex(a) ? "complex " : "", mxGetClassName(a),
+             static_cast<unsigned long long>(mxGetNumberOfElements(a)));
+    const double v = mxGetScalar(a);
+    if (!(v >= 1.0 && v <= mostThreads && v == std::floor(v)))
+        fail("Brelvane:badOption",
+             "The value of option 'Threads' must be a whole number from 1 to %d or 'automatic', "
+             "but is %g.",
+             mostThreads, v);
+    return static_cast<int>(v);
+}
+
 // Name-value pairs after the nine inputs, into the solver's options and the
 // display level. Names are matched ignoring case; a later pair overrides an
-// earlier one.
+// earlier one. Threads are automatic unless given.
 RatioDescentOptions readOptions(int nrhs, const mxArray* prhs[], DisplayLevel& display) {
     static const char* const names[] = {"GradientTolerance", "Tolerance", "Scaling", "Acceleration",
-                                        "Display"};
+                                        "Display",           "Threads"};
+    constexpr int known = 6;
     static const char* const displayLevels[] = {"off", "iter", "final"};
     RatioDescentOptions options;
+    options.threads = 0;
     display = displayOff;
     for (int i = inputCount; i < nrhs; i += 2) {
         char name[nameCapacity];
         readOptionName(prhs[i], i + 1, name);
         int which = 0;
-        while (which < 5 && !equalsIgnoringCase(name, names[which])) ++which;
-        if (which == 5)
+        while (which < known && !equalsIgnoringCase(name, names[which])) ++which;
+        if (which == known)
             fail("Brelvane:unknownOption", "Unknown option '%s' (argument %d): expected %s.",
                  name, i + 1, optionNames);
         if (i + 1 >= nrhs)
@@ -293,8 +318,10 @@ RatioDescentOptions readOptions(int nrhs, const mxArray* prhs[], DisplayLevel& d
                                            ? ratioDescentAccelerationRitz
                                            : ratioDescentAccelerationNone;
                 break;
-            default:
+            case 4:
                 display = static_cast<DisplayLevel>(requireWord(value, names[4], displayLevels, 3));
+                break;
+            default: options.threads = requireThreads(value);
         }
     }
     return options;
@@ -551,6 +578,30 @@ void showFinal(const Display& d, const RatioDescentReport& r, std::int64_t itera
     mexPrintf("%s", line);
 }
 
+// ---- Threads -----------------------------------------------------------------
+
+// The host's setting for computational threads, for the automatic count:
+// MATLAB's maxNumCompThreads (1 in a parfor worker), asked of the
+// interpreter on the calling thread; 0, no limit beyond the processors the
+// process may run on (or OMP_NUM_THREADS), elsewhere (Octave, whose own
+// maxNumCompThreads answers just that) and when MATLAB gives no answer.
+int hostThreadLimit(const HostInterrupt& host) {
+    if (host.octaveState != nullptr || host.isPending == nullptr) return 0;
+    mxArray* out[1] = {nullptr};
+    mxArray* failure = mexCallMATLABWithTrap(1, out, 0, nullptr, "maxNumCompThreads");
+    if (failure != nullptr) {
+        mxDestroyArray(failure);
+        return 0;
+    }
+    double v = 0.0;
+    if (out[0] != nullptr) {
+        if (mxIsNumeric(out[0]) && !mxIsComplex(out[0]) && mxGetNumberOfElements(out[0]) == 1)
+            v = mxGetScalar(out[0]);
+        mxDestroyArray(out[0]);
+    }
+    return v >= 1.0 && v <= mostThreads ? static_cast<int>(v) : 0;
+}
+
 // ---- Results ----------------------------------------------------------------
 
 void requireSolved(RatioDescentStatus status, std::int64_t n) {
@@ -575,8 +626,9 @@ const char* stopName(RatioDescentStop stop) {
 // 'scaling', ..., 'residual', ..., 'accelerations', ..., 'rises', ...).
 mxArray* reportStruct(const RatioDescentReport& report, RatioDescentScaling scaling) {
     const char* fields[] = {"iterations", "stop",     "gradient",      "ratio",
-                            "scaling",    "residual", "accelerations", "rises"};
-    mxArray* info = mxCreateStructMatrix(1, 1, 8, fields);
+                            "scaling",    "residual", "accelerations", "rises",
+                            "threads"};
+    mxArray* info = mxCreateStructMatrix(1, 1, 9, fields);
     mxSetFieldByNumber(info, 0, 0, mxCreateDoubleScalar(static_cast<double>(report.iterations)));
     mxSetFieldByNumber(info, 0, 1, mxCreateString(stopName(report.stop)));
     mxSetFieldByNumber(info, 0, 2, mxCreateDoubleScalar(report.gradient));
@@ -587,6 +639,7 @@ mxArray* reportStruct(const RatioDescentReport& report, RatioDescentScaling scal
     mxSetFieldByNumber(info, 0, 6,
                        mxCreateDoubleScalar(static_cast<double>(report.accelerations)));
     mxSetFieldByNumber(info, 0, 7, mxCreateDoubleScalar(static_cast<double>(report.rises)));
+    mxSetFieldByNumber(info, 0, 8, mxCreateDoubleScalar(report.threads));
     return info;
 }
 
@@ -629,6 +682,10 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     RatioDescentOptions options = readOptions(nrhs, prhs, displayLevel);
 
     HostInterrupt host = findHostInterrupt();
+    // Below the size where sharing pays the count stays 1 whatever the
+    // limit, so the host is not asked.
+    if (options.threads == 0 && n >= ratioDescentThreadsFrom)
+        options.threadLimit = hostThreadLimit(host);
     if (host.octaveState != nullptr || host.isPending != nullptr) {
         options.interruptPending = hostInterruptPending;
         options.interruptContext = &host;

@@ -146,7 +146,8 @@ mxArray_tag* decodeOptionName(FuzzInput& in) {
     if (kind < 90) return mixedCase(in, "GradientTolerance");
     if (kind < 140) return mixedCase(in, "Scaling");
     if (kind < 160) return mixedCase(in, "Tolerance");
-    if (kind < 176) return mixedCase(in, "Acceleration");
+    if (kind < 172) return mixedCase(in, "Acceleration");
+    if (kind < 178) return mixedCase(in, "Threads");
     if (kind < 184) return standin::newText("Tolerence");
     if (kind < 192) return standin::newText("");
     if (kind < 208) {
@@ -216,6 +217,13 @@ void checkAccepted(const std::vector<mxArray_tag*>& args, int nrhs, int nlhs,
                 classIs(v->className, "char") || !(v->pr[0] >= 0.0 && std::isfinite(v->pr[0])))
                 finding("accepted a tolerance that is not a real finite non-negative scalar");
             (name == "tolerance" ? options.tolerance : options.gradientTolerance) = v->pr[0];
+        } else if (name == "threads") {
+            const bool automatic = lowerText(v) == "automatic";
+            if (!automatic && (v->m * v->n != 1 || v->isComplex || classIs(v->className, "logical") ||
+                               classIs(v->className, "char") || !(v->pr[0] >= 1.0 && v->pr[0] <= 1024.0) ||
+                               v->pr[0] != std::floor(v->pr[0])))
+                finding("accepted a thread count that is not a whole number from 1 to 1024");
+            options.threads = automatic ? 0 : static_cast<int>(v->pr[0]);
         } else if (name == "acceleration") {
             const std::string value = lowerText(v);
             if (value != "none" && value != "ritz") finding("accepted an unknown acceleration");
@@ -262,13 +270,14 @@ void checkAccepted(const std::vector<mxArray_tag*>& args, int nrhs, int nlhs,
     }
     if (nlhs >= 3) {
         const mxArray_tag* info = plhs[2];
-        if (info == nullptr || !classIs(info->className, "struct") || info->fieldCount != 8)
-            finding("info is not a struct of eight fields");
+        if (info == nullptr || !classIs(info->className, "struct") || info->fieldCount != 9)
+            finding("info is not a struct of nine fields");
         const std::vector<double> values[] = {
             {static_cast<double>(report.iterations)}, {}, {report.gradient}, {report.ratio}, {},
             {report.residual}, {static_cast<double>(report.accelerations)},
-            {static_cast<double>(report.rises)}};
-        for (int f : {0, 2, 3, 5, 6, 7})
+            {static_cast<double>(report.rises)},
+            {static_cast<double>(report.threads)}};
+        for (int f : {0, 2, 3, 5, 6, 7, 8})
             if (!sameColumn(info->fields[f], values[f])) finding("an info field differs from the report");
         if (lowerText(info->fields[4]) !=
             (options.scaling == ratioDescentScalingDiagonal ? "diagonal" : "none"))

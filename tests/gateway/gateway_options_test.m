@@ -10,7 +10,7 @@ function gateway_options_test ()
   T = 5000;
 
   [x, r, info] = Brelvane (x0, P, c, 0.5, Q, d, 2, n, T);
-  assert (fieldnames (info), {"iterations"; "stop"; "gradient"; "ratio"; "scaling"; "residual"; "accelerations"; "rises"});
+  assert (fieldnames (info), {"iterations"; "stop"; "gradient"; "ratio"; "scaling"; "residual"; "accelerations"; "rises"; "threads"});
   assert (info.rises, 0);
   assert (info.scaling, "none");
   assert (info.stop, "iterations");
@@ -101,6 +101,9 @@ function gateway_options_test ()
   for bad = {"fast", "", 1, {"ritz"}, ["ritz"; "none"]}
     assert_brelvane_error ("Brelvane:badOption", 1, [good, {"Acceleration", bad{1}}]);
   end
+  for bad = {0, -1, 1.5, 1025, NaN, [1 2], "many", true, 2i}
+    assert_brelvane_error ("Brelvane:badOption", 1, [good, {"Threads", bad{1}}]);
+  end
   % Octave puts the function's name in front of the message once.
   message = "";
   try
@@ -108,6 +111,6 @@ function gateway_options_test ()
   catch err
     message = err.message;
   end
-  assert (message, "Brelvane: Unknown option 'Tolerence' (argument 10): expected 'GradientTolerance', 'Tolerance', 'Scaling', 'Acceleration' or 'Display'.");
+  assert (message, "Brelvane: Unknown option 'Tolerence' (argument 10): expected 'GradientTolerance', 'Tolerance', 'Scaling', 'Acceleration', 'Display' or 'Threads'.");
   disp ("gateway options: all assertions passed");
 end

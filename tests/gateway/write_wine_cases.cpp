@@ -55,11 +55,12 @@ bool writeProblem(std::FILE* out, const Problem& p) {
 
 // Symmetric P, Q (integers in [-4, 4]) with a positive diagonal, so most
 // iterations take finite steps; integer vectors and constants in [-4, 4].
-Problem randomProblem(std::mt19937_64& rng) {
+// Of n and iterations as given, else small and random.
+Problem randomProblem(std::mt19937_64& rng, std::int64_t order = 0, std::int64_t iterations = 0) {
     std::uniform_int_distribution<int> size(1, 7), steps(0, 12), entry(-4, 4), diagonal(1, 6);
     Problem p;
-    p.n = size(rng);
-    p.iterations = steps(rng);
+    p.n = order > 0 ? order : size(rng);
+    p.iterations = order > 0 ? iterations : steps(rng);
     const std::size_t n = static_cast<std::size_t>(p.n);
     p.P.assign(n * n, 0.0);
     p.Q.assign(n * n, 0.0);
@@ -93,5 +94,7 @@ int main(int argc, char** argv) {
     ok = ok && writeProblem(out, Problem{0, 3, {}, {}, {}, {}, {}, 1, 1});
     std::mt19937_64 rng(seed);
     for (int i = 0; i < 40 && ok; ++i) ok = writeProblem(out, randomProblem(rng));
+    // Last, one large enough for the host to share its pass among threads.
+    ok = ok && writeProblem(out, randomProblem(rng, 300, 3000));
     return std::fclose(out) == 0 && ok ? 0 : 1;
 }

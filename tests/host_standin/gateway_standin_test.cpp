@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <iterator>
 #include <random>
@@ -16,6 +17,7 @@
 #include "host_standin.h"
 #include "random_problems.h"
 #include "test_support.h"
+#include "thread_team.h"
 
 #if defined(BRELVANE_WRAP_MALLOC)
 
@@ -371,7 +373,7 @@ TEST(GatewayOnStandinHost, ToleranceAndInfoAgreeWithTheSolverBitForBit) {
         expectColumn(out.plhs[1], rows, trace, what + ": r");
         const mxArray_tag* info = out.plhs[2];
         ASSERT_TRUE(info != nullptr && std::string(info->className) == "struct" && info->m == 1 &&
-                    info->n == 1 && info->fieldCount == 8)
+                    info->n == 1 && info->fieldCount == 9)
             << what;
         EXPECT_EQ(textOf(field(info, "scaling")), scaled ? "diagonal" : "none") << what;
         const char* const stopNames[] = {"iterations", "gradient", "stationary", "", "tolerance"};
@@ -388,6 +390,7 @@ TEST(GatewayOnStandinHost, ToleranceAndInfoAgreeWithTheSolverBitForBit) {
         ASSERT_EQ(standin::warningsRaised().size(), want.rises > 0 ? 1u : 0u) << what;
         if (want.rises > 0)
             EXPECT_EQ(standin::warningsRaised()[0].id, "Brelvane:rise") << what;
+        expectColumn(field(info, "threads"), 1, {1.0}, what + ": threads");
         // A gradient stop gives the point the call without a tolerance gives with
         // that count.
         if (want.stop == ratioDescentStopGradient && !accelerated) {
@@ -616,3 +619,45 @@ TEST(GatewayOnStandinHost, OutOfMemoryIsRaisedAndTheHostReclaimsEverything) {
     }
 }
 #endif
+
+// Threads: automatic asks the host's maxNumCompThreads only from the size
+// where sharing pays (at most that many, and the processors there are), an
+// explicit count not at all; every count gives the one-thread bits.
+TEST(GatewayOnStandinHost, ThreadsFollowTheHostsSettingAndKeepTheBits) {
+    std::mt19937_64 rng(testSeed("ThreadsFollowTheHostsSettingAndKeepTheBits", 64));
+    Problem p = generalProblem(rng, ratioDescentThreadsFrom, ratioDescentThreadsFrom);
+    const std::size_t n = static_cast<std::size_t>(p.n);
+    std::vector<double> want;
+    for (const double limit : {1.0, 8.0, kNaN}) {
+        standin::maxNumCompThreads = limit;
+        for (const char* threads : {"automatic", "1", "3"}) {
+            Arguments args(p, static_cast<double>(p.n), 40);
+            args.a.push_back(standin::newText("Threads"));
+            args.a.push_back(threads[0] == 'a' ? standin::newText(threads) : scalar(std::atof(threads)));
+            const long calls = standin::hostFunctionCalls;
+            Outputs out;
+            ASSERT_EQ(standin::callMexFunction(3, out.plhs, static_cast<int>(args.a.size()), args.a.data())
+                          .errorId,
+                      "");
+            const std::string what = std::string(threads) + " threads, limit " + std::to_string(limit);
+            const bool automatic = threads[0] == 'a';
+            EXPECT_EQ(standin::hostFunctionCalls - calls, automatic ? 1 : 0) << what;
+            const int processors = processorsAvailable();
+            const double used = field(out.plhs[2], "threads")->pr[0];
+            if (!automatic) EXPECT_EQ(used, std::atof(threads)) << what;
+            else if (limit == 1.0) EXPECT_EQ(used, 1.0) << what;
+            else EXPECT_EQ(used, std::min(processors, 8)) << what;
+            if (want.empty()) want.assign(out.plhs[0]->pr, out.plhs[0]->pr + n);
+            expectColumn(out.plhs[0], n, want, what);
+        }
+    }
+    standin::maxNumCompThreads = 8;
+    // Below the crossover the host is not asked.
+    Problem small = generalProblem(rng, 50, 50);
+    Arguments args(small, 50, 40);
+    Outputs out;
+    const long calls = standin::hostFunctionCalls;
+    ASSERT_EQ(standin::callMexFunction(3, out.plhs, 9, args.a.data()).errorId, "");
+    EXPECT_EQ(standin::hostFunctionCalls, calls);
+    EXPECT_EQ(field(out.plhs[2], "threads")->pr[0], 1.0);
+}

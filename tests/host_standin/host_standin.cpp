@@ -150,6 +150,9 @@ void destroyArray(mxArray_tag* a) {
 
 std::size_t liveCreatedArrays() { return liveCreated; }
 
+double maxNumCompThreads = 8;
+long hostFunctionCalls = 0;
+
 std::size_t peakCallBytes() { return peakBytes - heldAtCall; }
 
 mxArray_tag* newText(const char* text) {
@@ -395,6 +398,32 @@ void mxSetPr(mxArray* a, double* pr) {
     a->pr = pr;
     a->capacity = block->second / sizeof(double);
     allocatedDuringCall.erase(block);
+}
+
+void mxDestroyArray(mxArray* a) {
+    const auto c = std::find(createdDuringCall.begin(), createdDuringCall.end(), a);
+    if (c == createdDuringCall.end()) hostFault("mxDestroyArray on an array not created in this call");
+    createdDuringCall.erase(c);
+    destroyCreated(a);
+}
+
+// The host's functions as the module may call them: maxNumCompThreads
+// answers standin::maxNumCompThreads (NaN: raises an error); anything else
+// is an error, returned as an array.
+mxArray* mexCallMATLABWithTrap(int nlhs, mxArray* plhs[], int nrhs, mxArray* prhs[],
+                               const char* name) {
+    (void)prhs;
+    ++standin::hostFunctionCalls;
+    if (std::strcmp(name, "maxNumCompThreads") == 0 && nrhs == 0 && nlhs <= 1 &&
+        standin::maxNumCompThreads == standin::maxNumCompThreads) {
+        if (nlhs == 1) plhs[0] = mxCreateDoubleScalar(standin::maxNumCompThreads);
+        return nullptr;
+    }
+    return mxCreateString("standin: no such function");
+}
+mxArray* mexCallMATLABWithTrapWithObject(int nlhs, mxArray* plhs[], int nrhs, mxArray* prhs[],
+                                         const char* name) {
+    return mexCallMATLABWithTrap(nlhs, plhs, nrhs, prhs, name);
 }
 
 void mexErrMsgIdAndTxt(const char* errorid, const char* errormsg, ...) {

@@ -32,6 +32,11 @@ mxArray_tag* newText(const char* text);
 // Arrays made by mxCreateDoubleMatrix and not destroyed yet.
 std::size_t liveCreatedArrays();
 
+// What the host's maxNumCompThreads answers through mexCallMATLABWithTrap
+// (NaN: it raises an error), and how many host functions the module called.
+extern double maxNumCompThreads;
+extern long hostFunctionCalls;
+
 // The most bytes of the host's memory the last call held at once for its
 // arrays' data blocks (as allocated, whatever their row count says) and its
 // mxMalloc blocks, beyond what earlier calls' outputs hold. mxMalloc and

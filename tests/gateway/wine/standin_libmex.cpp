@@ -1,7 +1,8 @@
 // Stand-in libmex.dll: mexErrMsgIdAndTxt abandons the MEX call by throwing to
 // the host; mexWarnMsgIdAndTxt, mexPrintf and mexEvalStringWithTrap record
 // what the module showed and evaluated, which the host reads, and controls,
-// through the functions exported below.
+// through the functions exported below; the one host function the module
+// calls answers as MATLAB's does.
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -75,6 +76,21 @@ __declspec(dllexport) void standinResetShown() {
     printed[0] = '\0';
     evaluations = 0;
     lastEvaluated[0] = '\0';
+}
+
+// From the stand-in libmx.dll, as MATLAB's libmex takes it from libmx.
+mxArray_tag* mxCreateDoubleScalar(double value);
+mxArray_tag* mxCreateString(const char* text);
+
+// maxNumCompThreads answers 2, as on a two-core machine; anything else is an
+// error, returned as an array.
+mxArray_tag* mexCallMATLABWithTrapWithObject(int nlhs, mxArray_tag* plhs[], int nrhs,
+                                                        mxArray_tag* [], const char* name) {
+    if (std::strcmp(name, "maxNumCompThreads") == 0 && nrhs == 0 && nlhs <= 1) {
+        if (nlhs == 1) plhs[0] = mxCreateDoubleScalar(2.0);
+        return nullptr;
+    }
+    return mxCreateString("standin: no such function");
 }
 
 }  // extern "C"

@@ -71,6 +71,13 @@ mxArray_tag* mxCreateDoubleMatrix_700(int m, int n, int /*complexity*/) {
     return a;
 }
 
+// An array the module made and no longer needs (never a struct here).
+void mxDestroyArray(mxArray_tag* a) {
+    if (a == nullptr) return;
+    std::free(a->pr);
+    std::free(a);
+}
+
 mxArray_tag* mxCreateDoubleScalar(double value) {
     mxArray_tag* a = mxCreateDoubleMatrix_700(1, 1, 0);
     a->pr[0] = value;

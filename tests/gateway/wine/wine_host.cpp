@@ -225,7 +225,7 @@ int checkOptionsAndInterrupt(MexFunction mexFunction, Problem& good, HMODULE lib
         const mxArray_tag* ratio = field(info, "ratio");
         const mxArray_tag* iterations = field(info, "iterations");
         const std::string stop = textOf(field(info, "stop"));
-        ok = std::strcmp(info->className, "struct") == 0 && info->fieldCount == 8 && textOf(field(info, "scaling")) == "none" &&
+        ok = std::strcmp(info->className, "struct") == 0 && info->fieldCount == 9 && textOf(field(info, "scaling")) == "none" &&
              field(info, "gradient") != nullptr && ratio != nullptr && iterations != nullptr &&
              sameDouble(ratio->pr[0], plhs[1]->pr[plhs[1]->m - 1]) &&
              (stop == "iterations" || stop == "stationary") &&
@@ -418,6 +418,26 @@ int checkOctaveInterrupt(MexFunction mexFunction, Problem& good) {
     return failures + !ok;
 }
 
+// The pass shared among threads: the native answer, bit for bit, from the
+// module's own threads (MinGW-w64's, linked in), and info.threads says how
+// many.
+int checkThreads(MexFunction mexFunction, Problem& wide) {
+    bool ok = true;
+    for (const double threads : {1.0, 3.0}) {
+        Arguments a = argumentsOf(wide);
+        a.addText("Threads"), a.add("double", {threads});
+        mxArray_tag* plhs[3] = {nullptr, nullptr, nullptr};
+        ok = ok && call(mexFunction, 3, plhs, a.arrays, 11).empty() && plhs[2] != nullptr &&
+             field(plhs[2], "threads")->pr[0] == threads;
+        for (std::size_t i = 0; ok && i < wide.expected.size(); ++i)
+            ok = sameDouble(plhs[0]->pr[i], wide.expected[i]);
+        for (mxArray_tag* out : plhs) destroy(out);
+    }
+    std::printf("%s: n = %lld on 1 and 3 threads, the native answer\n", ok ? "ok  " : "FAIL",
+                static_cast<long long>(wide.n));
+    return !ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -456,6 +476,7 @@ int main(int argc, char** argv) {
     failures += checkTraceLength(mexFunction, problems.front());
     failures += checkRiseWarning(mexFunction, problems.front());
     failures += checkDisplay(mexFunction, problems.front());
+    failures += checkThreads(mexFunction, problems.back());
     FreeLibrary(libut);
     failures += checkOctaveInterrupt(mexFunction, problems.front());
     FreeLibrary(module);
