@@ -256,6 +256,42 @@ void BM_Acceleration(benchmark::State& state) {
     state.counters["tol_vs_none"] = tested / none;
 }
 
+// The pass shared by threads against the calling thread alone, on the
+// widest variant: one, two and the automatic count (which may be one),
+// taken in turn. speedup_2 and speedup_auto: one thread's time over theirs.
+void BM_Threads(benchmark::State& state) {
+    const IterationKernels* k = &fastestIterationKernels();
+    const std::int64_t n = state.range(0);
+    const Problem& p = problemOfSize(n);
+    const std::int64_t T = std::max<std::int64_t>(20000, 40000000 / n);
+    std::vector<double> x(n), y(n);
+    RatioDescentOptions one, two, automatic;
+    two.threads = 2;
+    automatic.threads = 0;
+    RatioDescentReport report;
+    ratioDescentWith(*k, y.data(), p.x0.data(), p.P.data(), p.c.data(), 0.25, p.Q.data(),
+                     p.d.data(), 1.0, n, 2000, nullptr, &two, &report);
+    ratioDescentWith(*k, x.data(), p.x0.data(), p.P.data(), p.c.data(), 0.25, p.Q.data(),
+                     p.d.data(), 1.0, n, 2000, nullptr, &one, nullptr);
+    if (std::memcmp(x.data(), y.data(), n * sizeof(double)) != 0)
+        return state.SkipWithError("one and two threads disagree");
+    double t1 = 0, t2 = 0, ta = 0;
+    for (auto _ : state) {
+        t1 += secondsPerIteration(k, p, T, one, x);
+        t2 += secondsPerIteration(k, p, T, two, x);
+        ta += secondsPerIteration(k, p, T, automatic, x);
+    }
+    ratioDescentWith(*k, x.data(), p.x0.data(), p.P.data(), p.c.data(), 0.25, p.Q.data(),
+                     p.d.data(), 1.0, n, 1, nullptr, &automatic, &report);
+    const double runs = static_cast<double>(state.iterations());
+    state.counters["1_ns/it"] = t1 / runs * 1e9;
+    state.counters["2_ns/it"] = t2 / runs * 1e9;
+    state.counters["auto_ns/it"] = ta / runs * 1e9;
+    state.counters["auto_threads"] = report.threads;
+    state.counters["speedup_2"] = t1 / t2;
+    state.counters["speedup_auto"] = t1 / ta;
+}
+
 // Sizes outermost, so every variant of one size reuses the same problem.
 void registerAll() {
     const std::pair<KernelVariant, const char*> variants[] = {
@@ -269,6 +305,12 @@ void registerAll() {
                 ->Arg(n)
                 ->Iterations(2)
                 ->Unit(benchmark::kMillisecond);
+    for (std::int64_t n : {64, 256, 512, 1000, 1500, 2000, 3000, 4000, 16000})
+        benchmark::RegisterBenchmark("Threads", BM_Threads)
+            ->ArgName("n")
+            ->Arg(n)
+            ->Iterations(3)
+            ->Unit(benchmark::kMillisecond);
     for (std::int64_t n : {64, 256, 1000, 4000, 16000})
         benchmark::RegisterBenchmark("Acceleration", BM_Acceleration)
             ->ArgName("n")
