@@ -139,8 +139,9 @@ const double* requireRealDoubleArray(const mxArray* a, const char* name, std::ui
     const std::uint64_t numel = mxGetNumberOfElements(a);
     if (numel < needed)
         fail("Brelvane:tooShort",
-             "Argument %s must have at least %s = %llu elements, but has %llu.", name, neededName,
-             static_cast<unsigned long long>(needed), static_cast<unsigned long long>(numel));
+             "Argument %s must have at least %s = %llu element%s, but has %llu.", name, neededName,
+             static_cast<unsigned long long>(needed), needed == 1 ? "" : "s",
+             static_cast<unsigned long long>(numel));
     return mxGetPr(a);
 }
 
@@ -195,37 +196,34 @@ void readOptionName(const mxArray* a, int position, char* name) {
              position, optionNames);
 }
 
+// "a logical array of 1 element", "an int8 array of 2 elements", "a complex
+// double array of 1 element": what an option value that is not a real
+// numeric scalar is, into text[96].
+void describeArray(const mxArray* a, char* text) {
+    const char* kind = mxIsComplex(a) ? "complex " : "";
+    const char* className = mxGetClassName(a);
+    const char first = kind[0] != '\0' ? kind[0] : className[0];
+    const std::size_t count = mxGetNumberOfElements(a);
+    const bool vowel = first != '\0' && std::strchr("aeioAEIO", first) != nullptr;
+    std::snprintf(text, 96, "%s %s%s array of %llu element%s", vowel ? "an" : "a", kind,
+                  className, static_cast<unsigned long long>(count), count == 1 ? "" : "s");
+}
+
 // A real, finite, non-negative scalar of any numeric class.
 double requireTolerance(const mxArray* a, const char* option) {
-    if (!mxIsNumeric(a) || mxIsComplex(a) || mxGetNumberOfElements(a) != 1)
+    if (!mxIsNumeric(a) || mxIsComplex(a) || mxGetNumberOfElements(a) != 1) {
+        char what[96];
+        describeArray(a, what);
         fail("Brelvane:badOption",
-             "The value of option '%s' must be a real, finite, non-negative scalar, but is a "
-             "%s%s array of %llu elements.",
-             option, mxIsComplex(a) ? "complex " : "", mxGetClassName(a),
-             static_cast<unsigned long long>(mxGetNumberOfElements(a)));
+             "The value of option '%s' must be a real, finite, non-negative scalar, but is %s.",
+             option, what);
+    }
     const double v = mxGetScalar(a);
     if (!(std::isfinite(v) && v >= 0.0))
         fail("Brelvane:badOption",
              "The value of option '%s' must be a real, finite, non-negative scalar, but is %g.",
              option, v);
     return v;
-}
-
-// One of two words, ignoring case: false for `first`, true for `second`.
-bool requireEither(const mxArray* a, const char* option, const char* first, const char* second) {
-    char value[nameCapacity];
-    if (readText(a, value)) {
-        if (equalsIgnoringCase(value, first)) return false;
-        if (equalsIgnoringCase(value, second)) return true;
-        fail("Brelvane:badOption", "The value of option '%s' must be '%s' or '%s', but is '%s'.",
-             option, first, second, value);
-    }
-    fail("Brelvane:badOption",
-         "The value of option '%s' must be '%s' or '%s' (a char vector in single quotes), but "
-         "is %s of class %s.",
-         option, first, second,
-         mxIsChar(a) ? "a char array that is not one row of either" : "an array",
-         mxGetClassName(a));
 }
 
 // One of `count` words (two or more), ignoring case: its index.
@@ -267,12 +265,14 @@ constexpr int mostThreads = 1024;
 int requireThreads(const mxArray* a) {
     char text[nameCapacity];
     if (readText(a, text) && equalsIgnoringCase(text, "automatic")) return 0;
-    if (!mxIsNumeric(a) || mxIsComplex(a) || mxGetNumberOfElements(a) != 1)
+    if (!mxIsNumeric(a) || mxIsComplex(a) || mxGetNumberOfElements(a) != 1) {
+        char what[96];
+        describeArray(a, what);
         fail("Brelvane:badOption",
              "The value of option 'Threads' must be a whole number from 1 to %d or 'automatic', "
-             "but is a %s%s array of %llu elements.",
-             mostThreads, mxIsComplex(a) ? "complex " : "", mxGetClassName(a),
-             static_cast<unsigned long long>(mxGetNumberOfElements(a)));
+             "but is %s.",
+             mostThreads, what);
+    }
     const double v = mxGetScalar(a);
     if (!(v >= 1.0 && v <= mostThreads && v == std::floor(v)))
         fail("Brelvane:badOption",
@@ -289,6 +289,8 @@ RatioDescentOptions readOptions(int nrhs, const mxArray* prhs[], DisplayLevel& d
     static const char* const names[] = {"GradientTolerance", "Tolerance", "Scaling", "Acceleration",
                                         "Display",           "Threads"};
     constexpr int known = 6;
+    static const char* const scalings[] = {"none", "diagonal"};
+    static const char* const accelerations[] = {"none", "ritz"};
     static const char* const displayLevels[] = {"off", "iter", "final"};
     RatioDescentOptions options;
     options.threads = 0;
@@ -309,12 +311,12 @@ RatioDescentOptions readOptions(int nrhs, const mxArray* prhs[], DisplayLevel& d
             case 0: options.gradientTolerance = requireTolerance(value, names[0]); break;
             case 1: options.tolerance = requireTolerance(value, names[1]); break;
             case 2:
-                options.scaling = requireEither(value, names[2], "none", "diagonal")
+                options.scaling = requireWord(value, names[2], scalings, 2) == 1
                                       ? ratioDescentScalingDiagonal
                                       : ratioDescentScalingNone;
                 break;
             case 3:
-                options.acceleration = requireEither(value, names[3], "none", "ritz")
+                options.acceleration = requireWord(value, names[3], accelerations, 2) == 1
                                            ? ratioDescentAccelerationRitz
                                            : ratioDescentAccelerationNone;
                 break;
@@ -623,7 +625,8 @@ const char* stopName(RatioDescentStop stop) {
 }
 
 // info = struct('iterations', ..., 'stop', ..., 'gradient', ..., 'ratio', ...,
-// 'scaling', ..., 'residual', ..., 'accelerations', ..., 'rises', ...).
+// 'scaling', ..., 'residual', ..., 'accelerations', ..., 'rises', ...,
+// 'threads', ...).
 mxArray* reportStruct(const RatioDescentReport& report, RatioDescentScaling scaling) {
     const char* fields[] = {"iterations", "stop",     "gradient",      "ratio",
                             "scaling",    "residual", "accelerations", "rises",
@@ -725,9 +728,10 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     }
     if (trace.refused > 0)
         fail("Brelvane:outOfMemory",
-             "r could not grow to %lld elements after %lld iterations: not enough memory. Ask "
+             "r could not grow to %lld element%s after %lld iteration%s: not enough memory. Ask "
              "for x alone, or for fewer iterations.",
-             static_cast<long long>(trace.refused), static_cast<long long>(report.iterations));
+             static_cast<long long>(trace.refused), trace.refused == 1 ? "" : "s",
+             static_cast<long long>(report.iterations), report.iterations == 1 ? "" : "s");
     requireSolved(status, n);
     // r ends at the returned point, except that a stationary stop fills it out
     // to the full count.

@@ -200,8 +200,17 @@ TEST(GatewayOnStandinHost, EachBadArgumentRaisesItsIdentifierAndTheHostReclaimsE
          [](Arguments& a) { a.a.push_back(standin::newText("GradientTolerance")), a.a.push_back(scalar(kInf)); }},
         {"Brelvane:badOption", "nan", 1, 11,
          [](Arguments& a) { a.a.push_back(standin::newText("GradientTolerance")), a.a.push_back(scalar(kNaN)); }},
-        {"Brelvane:badOption", "logical", 1, 11,
+        {"Brelvane:badOption", "scalar, but is a logical array of 1 element.", 1, 11,
          [](Arguments& a) { a.a.push_back(standin::newText("GradientTolerance")), a.a.push_back(scalar(1, "logical")); }},
+        {"Brelvane:badOption", "'automatic', but is an int8 array of 2 elements.", 1, 11,
+         [&](Arguments& a) { a.a.push_back(standin::newText("Threads")), a.a.push_back(array(two, 1, 2, "int8")); }},
+        {"Brelvane:badOption", "'none' or 'diagonal' (a char row vector), but is a char array that is none of them.",
+         1, 11,
+         [](Arguments& a) {
+             const std::vector<double> codes{'n', 'd', 'o', 'i', 'n', 'a', 'e', 'g'};
+             a.a.push_back(standin::newText("Scaling"));
+             a.a.push_back(standin::newArray("char", 2, 4, codes.data()));
+         }},
         {"Brelvane:badOption", "'full'", 1, 11,
          [](Arguments& a) { a.a.push_back(standin::newText("Scaling")), a.a.push_back(standin::newText("full")); }},
         {"Brelvane:badOption", "'none' or 'diagonal'", 1, 11,
@@ -235,6 +244,8 @@ TEST(GatewayOnStandinHost, EachBadArgumentRaisesItsIdentifierAndTheHostReclaimsE
          set(2, [&] { return array(two, 1, 1); })},
         {"Brelvane:tooShort", "n*n = 4", 1, 9, set(1, [&] { return array(three, 3, 1); })},
         {"Brelvane:tooShort", "x0", 1, 9, set(0, [&] { return array({}, 0, 0); })},
+        {"Brelvane:tooShort", "x0 must have at least n = 1 element, but has 0.", 1, 9,
+         [](Arguments& a) { a.replace(0, array({}, 0, 0)), a.replace(7, scalar(1)); }},
         // P and Q with more than one row: n-by-n, or a column. Each of these
         // holds at least n*n elements, which a larger n would explain.
         {"Brelvane:sizeMismatch",
@@ -603,6 +614,7 @@ TEST(GatewayOnStandinHost, OutOfMemoryIsRaisedAndTheHostReclaimsEverything) {
     } cases[] = {
         {stationary, 3, 1, true, 0, "Brelvane:outOfMemory", "work vectors for n = 2"},
         {stationary, 3, 2, true, 0, "Brelvane:outOfMemory", "r could not grow to 4 elements after 0"},
+        {stationary, 0, 2, true, 0, "Brelvane:outOfMemory", "r could not grow to 1 element after 0 iterations:"},
         // 256, 512 and 1024 values (8 KiB), then 2048 refused.
         {running, 5000, 3, false, 8193, "Brelvane:outOfMemory", "grow to 2048 elements after 1023 iterations"},
         {stationary, 1e15, 2, false, 1u << 20, "Brelvane:outOfMemory", "grow to 2147483647 elements after 3"},
