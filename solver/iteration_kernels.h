@@ -8,14 +8,14 @@
 
 namespace brelvane {
 
-// Both functions return k, the lowest index of largest |dR/dx_j| with
+// The whole passes below return k, the lowest index of largest |dR/dx_j| with
 //   dR/dx_j = (Px[j] + c[j]) / D - ((Qx[j] + d[j]) * R) / D,
 // chosen exactly as indexOfMaxAbs would choose it over that gradient (strict
 // >, NaN never chosen unless at index 0, which then wins), without storing
 // the gradient. n >= 1.
 //
-// updateAndChoose first applies the previous step: Px[j] += delta * Pk[j] and
-// Qx[j] += delta * Qk[j] (the whole columns Pk, Qk), then chooses on the
+// The updating ones first apply the previous step: Px[j] += delta * Pk[j] and
+// Qx[j] += delta * Qk[j] (the whole columns Pk, Qk), then choose on the
 // updated vectors, in the same pass.
 //
 // The weighted pair chooses in the same way over |w[j] * dR/dx_j| (the
@@ -33,10 +33,11 @@ struct ChoiceAndNaN {
 
 // One slice's share of a pass over j in [from, to): the largest magnitude
 // compared (-1 when none was taken) at its lowest index, whether any value
-// compared was NaN, and the running products there. Slices combine, in increasing order of j, by
-// taking a later one's candidate only on a strictly larger magnitude, and
-// their anyNaN by OR; the NaN at index 0 is then looked at as in the whole
-// pass. The result is the whole pass's, whatever the slices.
+// compared was NaN, and the running products there. Slices combine, in
+// increasing order of j, by taking a later one's candidate only on a
+// strictly larger magnitude, and their anyNaN by OR; the NaN at index 0 is
+// then looked at as in the whole pass. The result is the whole pass's,
+// whatever the slices.
 struct SliceChoice {
     double best;
     std::int64_t index;

@@ -70,13 +70,15 @@ void startRitzHistory(RitzHistory& h, double* slots, const RatioProblem& p, cons
 // in the bordered pencil [P c; c' 2 alpha], [Q d; d' 2 beta], read back as
 // the combination whose last entry is 1 (or, for a homogeneous ratio,
 // scaled so that D there is D(y) and y's coefficient is not negative).
-// Taken only when every entry is finite, D keeps its sign at y and R falls
-// below R(y), each formed from scalars formed afresh: then x, Px and Qx are
-// replaced (the products the same combination of the kept products) and the
-// result is true. Either way s is formed afresh from the products of the
-// point kept, as at the start-up, which bounds the drift of the corrected
-// scalars to one sweep; and that point is kept as the next sweep start, the
-// oldest start dropped.
+// Taken only when every entry is finite, D keeps its sign at y, and R there
+// agrees with the Ritz value to ritzAgreement and falls below R(y) by more
+// than ritzLeastFall and than four times that disagreement, R and D formed
+// from scalars formed afresh: then x, Px and Qx are replaced (the products
+// the same combination of the kept products), s becomes the fresh scalars
+// and the result is true. Otherwise s is replaced by y's scalars formed
+// afresh only where R from it has drifted from R from them by more than
+// ritzDrift, relatively, and the result is false. Either way the point kept
+// becomes the next sweep start, the oldest start dropped.
 bool ritzStep(RitzHistory& h, const RatioProblem& p, double* x, double* Px, double* Qx, Scalars& s);
 
 }  // namespace brelvane

@@ -55,7 +55,7 @@ void resumeSharedPass(SharedPass& pass);
 // when nonzero) uses for n coordinates: automatic takes the processors this
 // process may run on (or OMP_NUM_THREADS when set), from n =
 // threadCrossover on; any count is cut so that each thread has at least
-// minSlice coordinates.
+// minSlice coordinates, and to at most maxPassThreads.
 constexpr std::int64_t threadCrossover = ratioDescentThreadsFrom;
 constexpr std::int64_t minSlice = 64;
 int passThreads(int threads, int limit, std::int64_t n);

@@ -52,7 +52,9 @@ enum RatioDescentStop {
     // An iteration left x, P*x, Q*x and the four running scalars unchanged bit
     // for bit, so every later one would repeat it exactly: the result is the
     // one the full count gives, and the trace is filled out with the
-    // repeated ratio.
+    // repeated ratio. With Ritz acceleration the descent first goes on to
+    // the next checkpoint within the count, and stops there only if the
+    // checkpoint changes nothing either.
     ratioDescentStopStationary = 2,
     // The interrupt poll or the progress callback answered true, or a
     // growing trace could not grow (the status tells which).
@@ -77,7 +79,10 @@ enum RatioDescentScaling {
     // every w_j is a power of two, so that run rounds exactly as this one,
     // each of its quantities this one's times w_j or 1 / w_j (N, D and R the
     // same, dR/dy_j = w_j dR/dx_j, the step along y_k this step divided by
-    // w_k), unless a scaled value overflows or leaves the normal range.
+    // w_k), unless a scaled value overflows or leaves the normal range. The
+    // one exception is the 1e-100 that replaces an exact zero at the end:
+    // each run puts it in its own variables, so where y_j ends at zero the
+    // run in y, mapped back, has w_j 1e-100 and this one 1e-100.
     // Measuring x_j in units 2^m times larger leaves the choice as it is.
     // Costs one multiplication per coordinate in the choice and n doubles of
     // work memory.
@@ -91,11 +96,12 @@ enum RatioDescentAcceleration {
     // A Rayleigh-Ritz step: x moves to the lowest point of R on the span of
     // the point reached and the points the last few sweeps started from, as
     // the bordered pencil [P c; c' 2 alpha], [Q d; d' 2 beta] sees them at
-    // (x, 1), when that point is finite, keeps the sign of D and has a lower
-    // R; otherwise the descent goes on as without it. Built from the running
-    // products and those kept from earlier checkpoints, so nothing n-by-n is
-    // read: O(m^2 n) per checkpoint for m = 8 vectors, against O(n^2) for the
-    // sweep before it, and 21 n doubles of work memory.
+    // (x, 1), when that point is finite, keeps the sign of D and lowers R by
+    // more than rounding; otherwise the descent goes on as without it. Built
+    // from the running products and those kept from earlier checkpoints, so
+    // nothing n-by-n is read: O(m^2 n) per checkpoint for m = 8 vectors,
+    // against O(n^2) for the sweep before it, and 21 n doubles of work
+    // memory.
     ratioDescentAccelerationRitz = 1,
 };
 
@@ -122,9 +128,10 @@ struct RatioDescentOptions {
     // diagonal scaling |w_j * dR/dx_j|), computed as the coordinate choice
     // computes it, is <= this and none of them is NaN. 0 never stops.
     double gradientTolerance = 0.0;
-    // Asked every 2^20 / n iterations (at least once per iteration for huge
-    // n) and after each start-up product, from the calling thread; true stops
-    // the solve with ratioDescentInterrupted. Null is never asked.
+    // Asked from the calling thread once after the two start-up products
+    // (which run without a poll), then every 2^20 / n iterations (every
+    // iteration from n = 2^20 on) except after the last; true stops the
+    // solve with ratioDescentInterrupted. Null is never asked.
     bool (*interruptPending)(void* context) = nullptr;
     void* interruptContext = nullptr;
     // Any value other than ratioDescentScalingDiagonal chooses without
@@ -145,10 +152,11 @@ struct RatioDescentOptions {
     // are the same bit for bit whatever the count. 1: the calling thread
     // alone. 0: automatic, the processors this process may run on (or
     // OMP_NUM_THREADS when set), at most threadLimit when that is nonzero,
-    // from n = ratioDescentThreadsFrom on, and one below. Any count is cut
-    // so that each thread has at least 64 coordinates, and to at most 64; if threads cannot be started the solve
-    // runs on fewer, down to the calling thread alone. Other threads run
-    // only inside the call.
+    // from n = ratioDescentThreadsFrom on, and one below. Any count is then
+    // cut to at most 64, and so that each thread has at least 64
+    // coordinates; if threads cannot be started the solve runs on fewer,
+    // down to the calling thread alone. Other threads run only inside the
+    // call.
     int threads = 1;
     int threadLimit = 0;
     // A trace whose storage grows with the solve, for a caller who would
@@ -172,20 +180,22 @@ struct RatioDescentOptions {
     // from inside its own allocator, unwinding through the solve, and memory
     // it reclaims cannot then leak. allocate(allocationContext, bytes)
     // returns a block or null when it cannot; release gives one back. Unset:
-    // std::malloc and std::free.
+    // std::malloc and std::free. With more than one thread, the team's own
+    // record (about a kilobyte) and its threads come from the C++ runtime,
+    // not from here.
     void* (*allocate)(void* context, std::size_t bytes) = nullptr;
     void (*release)(void* context, void* block) = nullptr;
     void* allocationContext = nullptr;
     // Told the state from the calling thread: before the first iteration
-    // (after the start-up products), at every interrupt poll, and at a
-    // checkpoint once 2^20 / n iterations (at least one) have passed since
-    // the last checkpoint told of (so at every checkpoint for n >= 1024): at
-    // most twice per poll interval, never per iteration, so it may read a
-    // clock. Not told at the last iteration, nor when no iteration runs
-    // (iterations <= 0 or n < 1). true stops the solve as the interrupt
-    // poll does (ratioDescentInterrupted, with x and the trace at the point
-    // reached). Telling reads the state and changes no result. Null is
-    // never called.
+    // (after the start-up products), at every interrupt poll that answers
+    // false, and at a checkpoint once 2^20 / n iterations (at least one)
+    // have passed since the last checkpoint told of (so at every checkpoint
+    // for n >= 1024): at most twice per poll interval, never per iteration,
+    // so it may read a clock. Not told at the last iteration, nor when no
+    // iteration runs (iterations <= 0 or n < 1). true stops the solve as the
+    // interrupt poll does (ratioDescentInterrupted, with x and the trace at
+    // the point reached). Telling reads the state and changes no result.
+    // Null is never called.
     bool (*progress)(const RatioDescentProgress& state, void* context) = nullptr;
     void* progressContext = nullptr;
 };
@@ -247,14 +257,14 @@ RatioDescentStatus ratioDescentTrace(double* x, double* trace, const double* x0,
 
 // ratioDescentTrace with stopping controls: trace (may be null, see
 // RatioDescentOptions::growTrace for one that grows) must hold
-// max(iterations, 0) + 1 doubles; after a gradient stop only its first
-// report->iterations + 1 entries are written, after a stationary stop all of
-// them. report (may be null) receives why and where the solve stopped. With
-// default options the results are those of ratioDescentTrace, whose stationary
-// exit is always on. After a tolerance stop, too, the trace ends at the
-// returned x. For n < 1 (no coordinate to move) the solve is stationary at
-// the first iteration, or stops at once for the tolerance (when > 0, eta = 0)
-// or else for the gradient (when gradientTolerance > 0, gradient 0).
+// max(iterations, 0) + 1 doubles; after a stationary stop all of them are
+// written, after any other stop only the first report->iterations + 1, which
+// end at the returned x. report (may be null) receives why and where the
+// solve stopped. With default options the results are those of
+// ratioDescentTrace, whose stationary exit is always on. For n < 1 (no
+// coordinate to move) the solve is stationary at the first iteration, or
+// stops at once for the tolerance (when > 0, eta = 0) or else for the
+// gradient (when gradientTolerance > 0, gradient 0).
 RatioDescentStatus ratioDescentWithOptions(double* x, double* trace, const double* x0,
                                            const double* P, const double* c, double alpha,
                                            const double* Q, const double* d, double beta,
