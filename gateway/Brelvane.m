@@ -69,9 +69,9 @@
 %   the largest |dR/dx_j| is at most TOL and none is NaN (TOL a real, finite,
 %   non-negative scalar of any numeric class; the default 0 never stops), so
 %   ITERATIONS becomes an upper bound. After such a stop R has
-%   INFO.iterations + 1 entries, and X is what the nine-argument call with
-%   INFO.iterations gives. Option names are char vectors, matched ignoring
-%   case.
+%   INFO.iterations + 1 entries, and X is what the same call without the
+%   tolerance gives with ITERATIONS = INFO.iterations. Option names are char
+%   vectors, matched ignoring case.
 %
 %   BRELVANE(..., 'Scaling', 'diagonal') chooses the coordinate by the
 %   largest |w_j * dR/dx_j| instead, with weights fixed from the diagonals:
@@ -81,7 +81,9 @@
 %   of two, the weights change no rounding: the result is exactly the plain
 %   descent on the variables y = x ./ w (the problem S*P*S, S*c, alpha, S*Q*S,
 %   S*d, beta with S = diag(w), from x0 ./ w) mapped back, unless a scaled
-%   value overflows or becomes subnormal. Use it when the variables come in
+%   value overflows or becomes subnormal, and except that a coordinate that
+%   ends at exactly zero is 1e-100 in both, not w_j*1e-100 in the mapped-back
+%   one. Use it when the variables come in
 %   very different units (a badly scaled Q). 'none', the default, is the
 %   plain choice. With 'diagonal', GradientTolerance and INFO.gradient use
 %   max |w_j * dR/dx_j|, the gradient in y, and INFO.scaling says which
@@ -98,8 +100,9 @@
 %   rounding; otherwise the descent goes on from where it was. The step is
 %   built from the products the descent keeps, so nothing N-by-N is read:
 %   it costs about as much as a few iterations, and 21*N doubles of memory.
-%   R then holds, at each checkpoint, the ratio after the Ritz step. The
-%   default 'none' is the plain descent, bit for bit.
+%   R then holds, at each checkpoint, the ratio after the Ritz step, and a
+%   'stationary' descent goes on to the next checkpoint, ending only if that
+%   changes nothing. The default 'none' is the plain descent, bit for bit.
 %
 %   BRELVANE(..., 'Tolerance', TOL) stops at the first checkpoint (before
 %   the first iteration, then every max(N, 2) iterations, after the Ritz
@@ -117,21 +120,22 @@
 %   Tolerances below about N*1e-13 may never be met, since eta itself is
 %   formed in floating point; the call then ends at the cap or stationary.
 %   TOL is a real, finite, non-negative scalar; the default 0 never stops.
-%   After such a stop R has INFO.iterations + 1 entries. Without
-%   acceleration, X is what the nine-argument call with INFO.iterations
-%   gives.
+%   After such a stop R has INFO.iterations + 1 entries, and X is what the
+%   same call without 'Tolerance' gives with ITERATIONS = INFO.iterations.
 %
 %   BRELVANE(..., 'Threads', T) shares each iteration's pass over the
-%   coordinates among T threads (a whole number from 1 to 1024; at most one
-%   per 64 coordinates are used), each over its own contiguous slice of the
-%   coordinates. The result is the same bit for bit whatever T. The default,
-%   'automatic', uses one thread below N = 2048, where sharing costs more
-%   than it saves, and from there on as many as maxNumCompThreads allows in
-%   MATLAB (1 in a parfor worker), or as the processors the process may run
-%   on (or OMP_NUM_THREADS) in Octave. The threads exist only during the
-%   call; when the system refuses one, the call runs on fewer.
+%   coordinates among T threads (a whole number from 1 to 1024; at most 64
+%   threads, and one per 64 coordinates, are used), each over its own
+%   contiguous slice of the coordinates. The result is the same bit for bit
+%   whatever T. The default, 'automatic', uses one thread below N = 2048,
+%   where sharing costs more than it saves, and from there on as many as
+%   maxNumCompThreads allows in MATLAB (1 in a parfor worker), or as the
+%   processors the process may run on (or OMP_NUM_THREADS) in Octave. The
+%   threads exist only during the call; when the system refuses one, the
+%   call runs on fewer.
 %
-%   Ctrl+C stops a running call within a fraction of a second with the error
+%   Ctrl+C stops a running call within a fraction of a second (but not
+%   during the two N-by-N products at its start) with the error
 %   Brelvane:interrupted, which says how many iterations had run; nothing is
 %   returned, and the next call works as usual.
 %
