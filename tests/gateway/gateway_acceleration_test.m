@@ -1,6 +1,7 @@
 % 'Acceleration' and 'Tolerance' through the module: a multi-class Fisher
 % ratio, whose lowest eigenvalues lie close together, solved to a relative
-% residual; the tolerance alone stops at a checkpoint with the point of the
+% residual, at the point the call without the tolerance reaches with that
+% count; the tolerance alone stops at a checkpoint with the point of the
 % nine-argument call.
 function gateway_acceleration_test ()
   randn ("state", 3);
@@ -22,6 +23,8 @@ function gateway_acceleration_test ()
   assert (numel (r), info.iterations + 1);
   assert (info.residual <= 1e-9 && info.accelerations > 0);
   assert_same_doubles (info.ratio, r(end), "info.ratio");
+  assert_same_doubles (x, Brelvane (x0, P, z, 0, Q, z, 0, n, info.iterations, "Acceleration", "ritz"), ...
+                       "the accelerated call without the tolerance");
   % The residual from the running products, against one formed afresh.
   gN = P * x;  gD = Q * x;  R = (x' * P * x) / (x' * Q * x);
   eta = norm (gN - R * gD, Inf) / (norm (gN, Inf) + abs (R) * norm (gD, Inf));

@@ -32,6 +32,11 @@ function gateway_options_test ()
     [~, r2] = Brelvane (x0, P, c, 0.5, Q, d, 2, n, T, "gradienttolerance", tol{1});
     assert_same_doubles (r2, rt, "r without info");
   end
+  % With the scaled choice, the point of the scaled call without the tolerance.
+  [xt, ~, it] = Brelvane (x0, P, c, 0.5, Q, d, 2, n, T, "GradientTolerance", 1e-6, "Scaling", "diagonal");
+  assert (it.stop, "gradient");
+  assert_same_doubles (xt, Brelvane (x0, P, c, 0.5, Q, d, 2, n, it.iterations, "Scaling", "diagonal"), ...
+                       "x at the scaled gradient stop");
 
   % A Rayleigh quotient becomes exactly stationary long before 1e6 iterations;
   % r still has every entry.
