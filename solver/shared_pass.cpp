@@ -10,13 +10,8 @@ namespace brelvane {
 
 namespace {
 
-// Equal slices of whole cache lines, the last taking the rest.
 void sliceBounds(SharedPass& pass, int slices) {
-    const std::int64_t lines = (pass.n + 7) / 8;
-    for (int s = 0; s <= slices; ++s) {
-        const std::int64_t b = lines * s / slices * 8;
-        pass.bounds[s] = b < pass.n ? b : pass.n;
-    }
+    for (int s = 0; s <= slices; ++s) pass.bounds[s] = sliceStart(pass.n, slices, s);
     pass.slices = slices;
 }
 
@@ -115,6 +110,16 @@ void pauseSharedPass(SharedPass& pass) { stopTeam(pass.team); }
 void resumeSharedPass(SharedPass& pass) {
     startTeam(pass.team, pass.slices, runSlice, &pass);
     if (pass.team.size != pass.slices) sliceBounds(pass, pass.team.size);
+}
+
+std::int64_t sliceStart(std::int64_t n, int slices, int s) {
+    if (s <= 0) return 0;
+    const std::int64_t room = n - slices * minSlice;
+    const std::int64_t lead = (room < callerLead ? room : callerLead) / 8;
+    const std::int64_t leadLines = lead > 0 ? lead : 0;
+    const std::int64_t lines = (n + 7) / 8;
+    const std::int64_t b = (leadLines + (lines - leadLines) * s / slices) * 8;
+    return b < n ? b : n;
 }
 
 int passThreads(int threads, int limit, std::int64_t n) {

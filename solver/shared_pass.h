@@ -60,6 +60,15 @@ constexpr std::int64_t threadCrossover = ratioDescentThreadsFrom;
 constexpr std::int64_t minSlice = 64;
 int passThreads(int threads, int limit, std::int64_t n);
 
+// Where slice s of `slices` begins (s = slices: n). Slices are whole cache
+// lines. The first is the calling thread's and is longer by up to
+// callerLead coordinates: the caller starts on it at once, while another
+// thread learns of the pass one cache-line transfer later and its result
+// takes one more to come back, so equal slices would leave the caller
+// waiting. Every other slice keeps at least minSlice coordinates.
+constexpr std::int64_t callerLead = 256;
+std::int64_t sliceStart(std::int64_t n, int slices, int s);
+
 }  // namespace brelvane
 
 #endif

@@ -39,10 +39,9 @@ Problem wideProblem(std::mt19937_64& rng) {
     p.alpha = dyadic(rng), p.beta = 4.0;
     const double specials[] = {std::numeric_limits<double>::quiet_NaN(),
                                std::numeric_limits<double>::infinity(), -0.0};
-    const std::int64_t lines = (p.n + 7) / 8;
     for (int team = 2; team <= 7; ++team)
         for (int s = 1; s < team; ++s) {
-            const std::int64_t b = lines * s / team * 8 + static_cast<std::int64_t>(rng() % 5) - 2;
+            const std::int64_t b = sliceStart(p.n, team, s) + static_cast<std::int64_t>(rng() % 5) - 2;
             if (b <= 0 || b >= p.n) continue;
             const auto j = static_cast<std::size_t>(b);
             std::vector<double>& v = rng() % 2 ? p.c : p.x0;
