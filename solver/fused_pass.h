@@ -193,7 +193,8 @@ PassResult<ReportNaN> wholePass(RunningProduct<Update> Px, RunningProduct<Update
     return finishPass<ReportNaN>(m, choiceValue<Weighted>(g0, w, 0), anyNaN);
 }
 
-// The pass over one instruction set: Portable, or Simd<V> for a vector type V.
+// The rule over a range of j on one instruction set: Portable, or Simd<V> for
+// a vector type V.
 struct Portable {
     template <bool Update, bool Weighted, bool ReportNaN>
     static Argmax range(RunningProduct<Update> Px, RunningProduct<Update> Qx, const double* Pk,
@@ -202,14 +203,6 @@ struct Portable {
                         bool& anyNaN) {
         return portableRange<Update, Weighted, ReportNaN>(Px, Qx, Pk, Qk, delta, c, d, w, D, R,
                                                           from, to, anyNaN);
-    }
-    template <bool Update, bool Weighted, bool ReportNaN>
-    static PassResult<ReportNaN> pass(RunningProduct<Update> Px, RunningProduct<Update> Qx,
-                                      const double* Pk, const double* Qk, double delta,
-                                      const double* c, const double* d, const double* w, double D,
-                                      double R, std::int64_t n) {
-        return wholePass<Portable, Update, Weighted, ReportNaN>(Px, Qx, Pk, Qk, delta, c, d, w, D,
-                                                                R, n);
     }
 };
 
@@ -222,14 +215,6 @@ struct Simd {
                         bool& anyNaN) {
         return simdRange<V, Update, Weighted, ReportNaN>(Px, Qx, Pk, Qk, delta, c, d, w, D, R,
                                                          from, to, anyNaN);
-    }
-    template <bool Update, bool Weighted, bool ReportNaN>
-    static PassResult<ReportNaN> pass(RunningProduct<Update> Px, RunningProduct<Update> Qx,
-                                      const double* Pk, const double* Qk, double delta,
-                                      const double* c, const double* d, const double* w, double D,
-                                      double R, std::int64_t n) {
-        return wholePass<Simd<V>, Update, Weighted, ReportNaN>(Px, Qx, Pk, Qk, delta, c, d, w, D,
-                                                               R, n);
     }
 };
 
@@ -249,7 +234,7 @@ SliceChoice updateAndChooseSlice(double* Px, double* Qx, const double* Pk, const
 template <class Pass, bool ReportNaN>
 PassResult<ReportNaN> choose(const double* Px, const double* Qx, const double* c, const double* d,
                              double D, double R, std::int64_t n) {
-    return Pass::template pass<false, false, ReportNaN>(Px, Qx, nullptr, nullptr, 0.0, c, d,
+    return wholePass<Pass, false, false, ReportNaN>(Px, Qx, nullptr, nullptr, 0.0, c, d,
                                                         nullptr, D, R, n);
 }
 
@@ -257,7 +242,7 @@ template <class Pass, bool ReportNaN>
 PassResult<ReportNaN> updateAndChoose(double* Px, double* Qx, const double* Pk, const double* Qk,
                                       double delta, const double* c, const double* d, double D,
                                       double R, std::int64_t n) {
-    return Pass::template pass<true, false, ReportNaN>(Px, Qx, Pk, Qk, delta, c, d, nullptr, D, R,
+    return wholePass<Pass, true, false, ReportNaN>(Px, Qx, Pk, Qk, delta, c, d, nullptr, D, R,
                                                        n);
 }
 
@@ -265,7 +250,7 @@ template <class Pass, bool ReportNaN>
 PassResult<ReportNaN> chooseWeighted(const double* Px, const double* Qx, const double* c,
                                      const double* d, const double* w, double D, double R,
                                      std::int64_t n) {
-    return Pass::template pass<false, true, ReportNaN>(Px, Qx, nullptr, nullptr, 0.0, c, d, w, D, R,
+    return wholePass<Pass, false, true, ReportNaN>(Px, Qx, nullptr, nullptr, 0.0, c, d, w, D, R,
                                                        n);
 }
 
@@ -274,7 +259,7 @@ PassResult<ReportNaN> updateAndChooseWeighted(double* Px, double* Qx, const doub
                                               const double* Qk, double delta, const double* c,
                                               const double* d, const double* w, double D, double R,
                                               std::int64_t n) {
-    return Pass::template pass<true, true, ReportNaN>(Px, Qx, Pk, Qk, delta, c, d, w, D, R, n);
+    return wholePass<Pass, true, true, ReportNaN>(Px, Qx, Pk, Qk, delta, c, d, w, D, R, n);
 }
 
 // The kernel table of one pass; a constant expression, so the tables are
