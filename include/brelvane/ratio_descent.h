@@ -272,6 +272,28 @@ RatioDescentStatus ratioDescentWithOptions(double* x, double* trace, const doubl
                                            const RatioDescentOptions& options,
                                            RatioDescentReport* report);
 
+// A pair of entries across the diagonal of a square matrix that shows it is
+// not symmetric, as findAsymmetry finds it.
+struct Asymmetry {
+    bool found = false;
+    std::int64_t row = 0;  // A(row, column) lies below the diagonal
+    std::int64_t column = 0;
+    double lower = 0.0;  // A(row, column)
+    double upper = 0.0;  // A(column, row)
+};
+
+// Whether the n-by-n A (column-major) differs from its transpose by more
+// than rounding: a pair with |A_ij - A_ji| > 1e-10 max(|A_ij|, |A_ji|,
+// sqrt(|A_ii A_jj|)) (the worst such pair is returned), or one strict
+// triangle entirely zero where the other is not (a triangle stored alone;
+// its largest entry facing a zero is returned). NaN never counts. whole:
+// every pair, about one read of A; otherwise only the pairs of the first
+// column, the last row and the first subdiagonal, about 3n entries, which
+// still catch a triangle stored alone unless it is zero on all three lines.
+// The solver reads A's lower triangle at the start and whole columns after,
+// so an asymmetric P or Q gives the result of neither A nor its transpose.
+Asymmetry findAsymmetry(const double* A, std::int64_t n, bool whole);
+
 }  // namespace brelvane
 
 #endif
