@@ -28,12 +28,15 @@ struct PairScan {
     Asymmetry lone;
     double loneSize = 0.0;
 
-    void look(std::int64_t i, std::int64_t j) {
-        const double lower = A[i + j * n];
-        const double upper = A[j + i * n];
+    // The pair A(i, j) = lower, A(j, i) = upper: whether each is nonzero, and,
+    // where they differ (rarely), how much.
+    void look(std::int64_t i, std::int64_t j, double lower, double upper) {
         lowerNonzero = lowerNonzero || lower != 0.0;
         upperNonzero = upperNonzero || upper != 0.0;
-        if (lower == upper) return;
+        if (lower != upper) weigh(i, j, lower, upper);
+    }
+
+    void weigh(std::int64_t i, std::int64_t j, double lower, double upper) {
         const double diagonal = std::sqrt(std::fabs(A[i * (n + 1)]) * std::fabs(A[j * (n + 1)]));
         const double scale = std::fmax(std::fmax(std::fabs(lower), std::fabs(upper)), diagonal);
         const double excess = std::fabs(lower - upper) / (asymmetryTolerance * scale);
@@ -56,26 +59,61 @@ struct PairScan {
     }
 };
 
-// Every pair, in square tiles so that both triangles' entries come from a
-// few cache lines at a time.
-void scanWhole(PairScan& scan) {
-    constexpr std::int64_t tile = 32;
+// Every pair, in panels of 8 columns [J, J + 8): row i of the panel below
+// its diagonal block, A(i, J .. J + 7), against A(J .. J + 7, i), one cache
+// line of column i. The panel's columns stream down; the mirrored lines lie n
+// apart, a stride no prefetcher follows across pages, so they are asked of
+// memory `ahead` rows early. Equal pairs, nearly all of them in a symmetric
+// matrix, cost two loads and a comparison, summed as integers so that the
+// row of 8 is compared at once; a row with a difference is looked at again,
+// pair by pair.
+constexpr std::int64_t panel = 8;
+constexpr std::int64_t ahead = 16;
+
+void scanPanel(PairScan& scan, std::int64_t J) {
+    const double* A = scan.A;
     const std::int64_t n = scan.n;
-    for (std::int64_t J = 0; J < n; J += tile)
-        for (std::int64_t I = J; I < n; I += tile)
-            for (std::int64_t j = J; j < J + tile && j < n; ++j)
-                for (std::int64_t i = I > j + 1 ? I : j + 1; i < I + tile && i < n; ++i)
-                    scan.look(i, j);
+    const std::int64_t width = n - J < panel ? n - J : panel;
+    const double* columns[panel];
+    for (std::int64_t j = 0; j < width; ++j) columns[j] = A + (J + j) * n;
+    int lowerNonzero = 0;
+    int upperNonzero = 0;
+    // The diagonal block: pairs (i, j) with J <= j < i < J + width.
+    for (std::int64_t i = J + 1; i < J + width; ++i)
+        for (std::int64_t j = J; j < i; ++j) scan.look(i, j, A[i + j * n], A[j + i * n]);
+    for (std::int64_t i = J + width; i < n; ++i) {
+        if (i + ahead < n) __builtin_prefetch(A + J + (i + ahead) * n);
+        const double* upper = A + J + i * n;
+        double lower[panel];
+        int differ = 0;
+        for (std::int64_t j = 0; j < width; ++j) {
+            lower[j] = columns[j][i];
+            differ |= lower[j] != upper[j];
+            lowerNonzero |= lower[j] != 0.0;
+            upperNonzero |= upper[j] != 0.0;
+        }
+        if (differ)
+            for (std::int64_t j = 0; j < width; ++j)
+                if (lower[j] != upper[j]) scan.weigh(i, J + j, lower[j], upper[j]);
+    }
+    scan.lowerNonzero = scan.lowerNonzero || lowerNonzero != 0;
+    scan.upperNonzero = scan.upperNonzero || upperNonzero != 0;
+}
+
+void scanWhole(PairScan& scan) {
+    for (std::int64_t J = 0; J < scan.n; J += panel) scanPanel(scan, J);
 }
 
 // The pairs of the first column, of the last row and beside the diagonal:
 // about 3n, enough to catch a triangle stored alone unless the matrix is
 // zero on all three lines off the diagonal.
 void scanLines(PairScan& scan) {
+    const double* A = scan.A;
     const std::int64_t n = scan.n;
-    for (std::int64_t i = 1; i < n; ++i) scan.look(i, 0);
-    for (std::int64_t j = 1; j + 1 < n; ++j) scan.look(n - 1, j);
-    for (std::int64_t j = 1; j + 2 < n; ++j) scan.look(j + 1, j);
+    auto look = [&](std::int64_t i, std::int64_t j) { scan.look(i, j, A[i + j * n], A[j + i * n]); };
+    for (std::int64_t i = 1; i < n; ++i) look(i, 0);
+    for (std::int64_t j = 1; j + 1 < n; ++j) look(n - 1, j);
+    for (std::int64_t j = 1; j + 2 < n; ++j) look(j + 1, j);
 }
 
 }  // namespace
