@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 #include "blas_dsymv.h"
 #include "brelvane/ratio_descent.h"
@@ -55,10 +56,10 @@ bool interruptPending(const RatioDescentOptions& o) {
     return o.interruptPending != nullptr && o.interruptPending(o.interruptContext);
 }
 
+// Why the loop stopped, and where.
 struct Outcome {
     std::int64_t iterations;
     RatioDescentStop stop;
-    double gradient;  // set when asked for
     bool traceRefused = false;  // the trace could not grow: stop is then interrupted
 };
 
@@ -112,30 +113,22 @@ double gradientOf(double magnitudeAtK, bool anyNaN) {
 }
 
 // True when a step raised R by more than the rounding of the two ratios
-// compared: Ra - Rb > 2^-49 (mb + ma), where for each state
-// m = (sN + |R| sD) / |D| bounds, to first order, how R = N / D moves with
-// the rounding of N and D, and sN, sD are the sums of the magnitudes of the
-// terms N and D are added from: 1/2 |x'Px|, |c'x|, |alpha| and 1/2 |x'Qx|,
-// |d'x|, |beta| before the step (sNb, sDb), and after it those plus the
+// compared: Ra - Rb > 2^-49 (mb + ma), m the ratioMagnitude of each state,
+// the one after the step bounded from the scalars before it plus the
 // magnitudes of the step's corrections, |delta Px_k| + 1/2 |delta^2 P_kk| +
-// |delta c_k| and its D counterpart, which bound the terms after it. Each of
-// the two ratios rounds by a few units of 2^-53 of m, so 16 of them (2^-49)
-// leave only a real rise, and R formed at a cancellation (c'x close to
-// -alpha, say) does not count its noise. NaN on either side is no rise.
-// Called only when Ra > Rb, so the plain iteration pays one comparison; D
-// before the step is formed here, from the scalars before it.
+// |delta c_k| and their D counterparts. Each of the two ratios rounds by a
+// few units of 2^-53 of m, so 16 of them (2^-49) leave only a real rise, and
+// R formed at a cancellation (c'x close to -alpha, say) does not count its
+// noise. NaN on either side is no rise. Called only when Ra > Rb, so the
+// plain iteration pays one comparison; D before the step is formed here.
 bool risesBeyondRounding(const RatioProblem& p, const Scalars& before, double Rb, double Da,
                          double Ra, double delta, double Pxk, double Qxk, double Pkk, double Qkk,
                          std::int64_t k) {
-    const double Db = denominatorOf(before, p);
-    const double sNb = 0.5 * std::fabs(before.xPx) + std::fabs(before.cx) + std::fabs(p.alpha);
-    const double sDb = 0.5 * std::fabs(before.xQx) + std::fabs(before.dx) + std::fabs(p.beta);
-    const double sNa = sNb + std::fabs(delta * Pxk) + 0.5 * std::fabs(delta * delta * Pkk) +
-                       std::fabs(delta * p.c[k]);
-    const double sDa = sDb + std::fabs(delta * Qxk) + 0.5 * std::fabs(delta * delta * Qkk) +
-                       std::fabs(delta * p.d[k]);
-    const double mb = (sNb + std::fabs(Rb) * sDb) / std::fabs(Db);
-    const double ma = (sNa + std::fabs(Ra) * sDa) / std::fabs(Da);
+    const double mb = ratioMagnitude(p, before, Rb, denominatorOf(before, p));
+    const double ma = ratioMagnitude(
+        p, before, Ra, Da,
+        std::fabs(delta * Pxk) + 0.5 * std::fabs(delta * delta * Pkk) + std::fabs(delta * p.c[k]),
+        std::fabs(delta * Qxk) + 0.5 * std::fabs(delta * delta * Qkk) + std::fabs(delta * p.d[k]));
     return Ra - Rb > 0x1p-49 * (mb + ma);
 }
 
@@ -148,39 +141,55 @@ double productAt(const SharedPass* shared, const double* v, std::int64_t k, int 
 }
 
 // A choice made outside the shared pass follows Px and Qx changed outside
-// it (by a Ritz step): what the pass last reported no longer holds.
+// it (by a Ritz step or fresh products): what the pass last reported no
+// longer holds.
 void forgetShared(SharedPass* shared) {
     if (shared) shared->lastK = -1;
 }
 
-// The coordinate choice of a solve without scaling: the lowest index of
-// largest |dR/dx_j|. With ReportNaN, choose and updateAndChoose also set
-// anyNaN (whether any |dR/dx_j| they compared was NaN); without, they leave
-// it alone and the pass does not form it.
-struct PlainChoice {
+// The coordinate choice: the lowest index of largest |dR/dx_j|, or, Weighted
+// (diagonal scaling), of largest |w_j * dR/dx_j|. With ReportNaN, choose and
+// updateAndChoose also set anyNaN (whether any value they compared was NaN);
+// without, they leave it alone and the pass does not form it.
+template <bool Weighted>
+struct Choice {
     const IterationKernels& kernels;
+    const double* w;     // read when Weighted
     SharedPass* shared;  // the updating pass split over threads, or null
 
     template <bool ReportNaN>
     std::int64_t choose(const RatioProblem& p, const double* Px, const double* Qx, double D,
                         double R, bool& anyNaN) const {
         forgetShared(shared);
-        if constexpr (ReportNaN)
+        if constexpr (Weighted && ReportNaN)
+            return noteNaN(kernels.chooseWeightedReportingNaN(Px, Qx, p.c, p.d, w, D, R, p.n),
+                           anyNaN);
+        else if constexpr (Weighted)
+            return kernels.chooseWeighted(Px, Qx, p.c, p.d, w, D, R, p.n);
+        else if constexpr (ReportNaN)
             return noteNaN(kernels.chooseReportingNaN(Px, Qx, p.c, p.d, D, R, p.n), anyNaN);
         else
             return kernels.choose(Px, Qx, p.c, p.d, D, R, p.n);
     }
+    // Applies delta times columns Pk, Qk to Px, Qx, then chooses there.
     template <bool ReportNaN>
     std::int64_t updateAndChoose(const RatioProblem& p, double* Px, double* Qx, const double* Pk,
                                  const double* Qk, double delta, double D, double R,
                                  bool& anyNaN) const {
         if (shared) return noteNaN(sharedUpdateAndChoose(*shared, Px, Qx, Pk, Qk, delta, D, R), anyNaN);
-        if constexpr (ReportNaN)
-            return noteNaN(
-                kernels.updateAndChooseReportingNaN(Px, Qx, Pk, Qk, delta, p.c, p.d, D, R, p.n),
-                anyNaN);
+        const double* c = p.c;
+        const double* d = p.d;
+        if constexpr (Weighted && ReportNaN)
+            return noteNaN(kernels.updateAndChooseWeightedReportingNaN(Px, Qx, Pk, Qk, delta, c, d,
+                                                                       w, D, R, p.n),
+                           anyNaN);
+        else if constexpr (Weighted)
+            return kernels.updateAndChooseWeighted(Px, Qx, Pk, Qk, delta, c, d, w, D, R, p.n);
+        else if constexpr (ReportNaN)
+            return noteNaN(kernels.updateAndChooseReportingNaN(Px, Qx, Pk, Qk, delta, c, d, D, R, p.n),
+                           anyNaN);
         else
-            return kernels.updateAndChoose(Px, Qx, Pk, Qk, delta, p.c, p.d, D, R, p.n);
+            return kernels.updateAndChoose(Px, Qx, Pk, Qk, delta, c, d, D, R, p.n);
     }
     double productAt(const double* v, std::int64_t k, int which) const {
         return brelvane::productAt(shared, v, k, which);
@@ -188,48 +197,16 @@ struct PlainChoice {
     // The magnitude the choice compared at k, recomputed by the same formula.
     double magnitudeAt(const RatioProblem& p, const double* Px, const double* Qx, double D, double R,
                        std::int64_t k) const {
-        return choiceMagnitude<false>(
-            gradientAt(productAt(Px, k, 0), productAt(Qx, k, 1), p.c[k], p.d[k], D, R),
-            nullptr, k);
+        return choiceMagnitude<Weighted>(
+            gradientAt(productAt(Px, k, 0), productAt(Qx, k, 1), p.c[k], p.d[k], D, R), w, k);
     }
-};
-
-// With diagonal scaling: the lowest index of largest |w_j * dR/dx_j|.
-struct WeightedChoice {
-    const IterationKernels& kernels;
-    const double* w;
-    SharedPass* shared;
-
-    template <bool ReportNaN>
-    std::int64_t choose(const RatioProblem& p, const double* Px, const double* Qx, double D,
-                        double R, bool& anyNaN) const {
-        forgetShared(shared);
-        if constexpr (ReportNaN)
-            return noteNaN(kernels.chooseWeightedReportingNaN(Px, Qx, p.c, p.d, w, D, R, p.n),
-                           anyNaN);
-        else
-            return kernels.chooseWeighted(Px, Qx, p.c, p.d, w, D, R, p.n);
-    }
-    template <bool ReportNaN>
-    std::int64_t updateAndChoose(const RatioProblem& p, double* Px, double* Qx, const double* Pk,
-                                 const double* Qk, double delta, double D, double R,
-                                 bool& anyNaN) const {
-        if (shared) return noteNaN(sharedUpdateAndChoose(*shared, Px, Qx, Pk, Qk, delta, D, R), anyNaN);
-        if constexpr (ReportNaN)
-            return noteNaN(kernels.updateAndChooseWeightedReportingNaN(Px, Qx, Pk, Qk, delta, p.c,
-                                                                       p.d, w, D, R, p.n),
-                           anyNaN);
-        else
-            return kernels.updateAndChooseWeighted(Px, Qx, Pk, Qk, delta, p.c, p.d, w, D, R, p.n);
-    }
-    double productAt(const double* v, std::int64_t k, int which) const {
-        return brelvane::productAt(shared, v, k, which);
-    }
-    double magnitudeAt(const RatioProblem& p, const double* Px, const double* Qx, double D, double R,
-                       std::int64_t k) const {
-        return choiceMagnitude<true>(
-            gradientAt(productAt(Px, k, 0), productAt(Qx, k, 1), p.c[k], p.d[k], D, R),
-            w, k);
+    // The gradient the next choice sees (gradientOf) at Px, Qx and the D and
+    // R they belong to, from a pass of its own.
+    double gradient(const RatioProblem& p, const double* Px, const double* Qx, double D,
+                    double R) const {
+        bool anyNaN = false;
+        const std::int64_t k = choose<true>(p, Px, Qx, D, R, anyNaN);
+        return gradientOf(magnitudeAt(p, Px, Qx, D, R, k), anyNaN);
     }
 };
 
@@ -239,94 +216,211 @@ bool setsWeight(double q) {
     return q >= std::numeric_limits<double>::min() && q <= std::numeric_limits<double>::max();
 }
 
-// w_j = 2^-floor(e/2), e the binary exponent of q = Q_jj, or of |P_jj| when
-// Q_jj cannot set it; so w_j^2 q lies in [1, 4). Built from the exponent
-// alone, so every w_j is an exact power of two; 1 when neither diagonal
-// entry can set it.
-void diagonalWeights(const RatioProblem& p, double* w) {
-    const std::int64_t n = p.n;
-    for (std::int64_t j = 0; j < n; ++j) {
-        const double Qjj = p.Q[j * (n + 1)];
-        const double Pjj = std::fabs(p.P[j * (n + 1)]);
-        const double q = setsWeight(Qjj) ? Qjj : setsWeight(Pjj) ? Pjj : 0.0;
-        if (q == 0.0) {
-            w[j] = 1.0;
-            continue;
-        }
-        const int e = std::ilogb(q);                      // in [-1022, 1023]
-        const int half = e >= 0 ? e / 2 : -((1 - e) / 2);  // floor(e / 2)
-        w[j] = std::ldexp(1.0, -half);
-    }
+// 2^-floor(e/2), e the binary exponent of q = the curvature Qjj, or of |Pjj|
+// when Qjj cannot set it; so w^2 q lies in [1, 4). Built from the exponent
+// alone, an exact power of two; 1 when neither can set it.
+double weightFor(double Qjj, double Pjj) {
+    const double q = setsWeight(Qjj) ? Qjj : setsWeight(std::fabs(Pjj)) ? std::fabs(Pjj) : 0.0;
+    if (q == 0.0) return 1.0;
+    const int e = std::ilogb(q);                      // in [-1022, 1023]
+    const int half = e >= 0 ? e / 2 : -((1 - e) / 2);  // floor(e / 2)
+    return std::ldexp(1.0, -half);
 }
 
-// Checkpoints come every `interval` iterations (and the tolerance is also
-// tested at t = 0): the Ritz step when accelerating, then the relative
-// residual against the tolerance.
-struct Checkpoints {
-    std::int64_t interval;
-    double tolerance;        // 0: never stops
-    RitzHistory* ritz;       // null without acceleration
-    std::int64_t accepted;   // Ritz steps taken
+// w_j from the diagonals, the weights of diagonal scaling.
+void diagonalWeights(const RatioProblem& p, double* w) {
+    const std::int64_t n = p.n;
+    for (std::int64_t j = 0; j < n; ++j) w[j] = weightFor(p.Q[j * (n + 1)], p.P[j * (n + 1)]);
+}
+
+// The weights the relative residual is measured with: w_j for x_j and the
+// same rule for the bordered coordinate, whose diagonal entries are 2 beta
+// and 2 alpha.
+struct ResidualWeights {
+    const double* w;
+    double border;
 };
 
-// Iterations between checkpoints: a sweep of n steps, each coordinate
-// chosen about once, and never fewer than 2.
-std::int64_t checkpointInterval(std::int64_t n) { return n > 2 ? n : 2; }
-
-// eta = max_j |gN_j - R gD_j| / (max_j |gN_j| + |R| max_j |gD_j|), with
-// gN = Px + c and gD = Qx + d from the running products: |dR/dx_j| times |D|,
-// relative to the two terms it is the difference of. 0 where every gN_j and
-// R gD_j vanish (n < 1 included); NaN when any term is NaN or R is infinite.
-double relativeResidual(const RatioProblem& p, const double* Px, const double* Qx, double R) {
-    double top = 0.0;
-    double gNmax = 0.0;
-    double gDmax = 0.0;
-    bool nan = false;
+// eta = max(max_j w_j |gN_j - R gD_j|, wb |lN - R lD|) /
+//       (max(max_j w_j |gN_j|, wb |lN|) + |R| max(max_j w_j |gD_j|, wb |lD|)),
+// with gN = Px + c, gD = Qx + d from the products given, lN = c'x + 2 alpha,
+// lD = d'x + 2 beta from the scalars: the gradient of the bordered pencil at
+// (x, 1), each entry weighted (w, wb) as in the diagonally scaled variables,
+// relative to the two terms it is the difference of. 0 where every term
+// vanishes (n < 1 included); NaN when any term is NaN or R is infinite.
+double relativeResidual(const RatioProblem& p, const double* Px, const double* Qx,
+                        const Scalars& s, double R, const ResidualWeights& rw) {
+    const double lN = s.cx + 2.0 * p.alpha;
+    const double lD = s.dx + 2.0 * p.beta;
+    double top = rw.border * std::fabs(lN - R * lD);
+    double gNmax = rw.border * std::fabs(lN);
+    double gDmax = rw.border * std::fabs(lD);
+    bool nan = std::isnan(top);
     for (std::int64_t j = 0; j < p.n; ++j) {
         const double gN = Px[j] + p.c[j];
         const double gD = Qx[j] + p.d[j];
-        const double e = std::fabs(gN - R * gD);
+        const double e = rw.w[j] * std::fabs(gN - R * gD);
         nan = nan || std::isnan(e);
         if (e > top) top = e;
-        if (std::fabs(gN) > gNmax) gNmax = std::fabs(gN);
-        if (std::fabs(gD) > gDmax) gDmax = std::fabs(gD);
+        if (rw.w[j] * std::fabs(gN) > gNmax) gNmax = rw.w[j] * std::fabs(gN);
+        if (rw.w[j] * std::fabs(gD) > gDmax) gDmax = rw.w[j] * std::fabs(gD);
     }
     if (nan) return std::numeric_limits<double>::quiet_NaN();
     const double bottom = gNmax + std::fabs(R) * gDmax;
     return bottom == 0.0 ? 0.0 : top / bottom;
 }
 
-bool meetsTolerance(const Checkpoints& cp, const RatioProblem& p, const double* Px, const double* Qx,
-                    double R) {
-    return cp.tolerance > 0.0 && relativeResidual(p, Px, Qx, R) <= cp.tolerance;
+// A solve with a tolerance is stalled when, over the last stallWindow
+// checkpoints, eta has not come below 7/8 of the lowest it had before them,
+// and R has not fallen by more than its rounding (2^-49 times the
+// ratioMagnitude at each end): the descent can no longer get nearer, and eta
+// hovers at the floor its own rounding sets.
+constexpr int stallWindow = 5;
+
+struct StallWatch {
+    double eta[stallWindow + 1];  // ring of the last checkpoints
+    double R[stallWindow + 1];
+    double rounding[stallWindow + 1];
+    std::int64_t seen = 0;
+    double lowestBefore = std::numeric_limits<double>::infinity();  // before the window
+
+    bool stalled(double e, double r, double roundingOfR) {
+        const int now = static_cast<int>(seen % (stallWindow + 1));
+        eta[now] = e, R[now] = r, rounding[now] = roundingOfR;
+        if (seen++ < stallWindow) return false;
+        const int start = static_cast<int>(seen % (stallWindow + 1));  // the window's reference
+        lowestBefore = std::fmin(lowestBefore, eta[start]);
+        double lowestSince = std::numeric_limits<double>::infinity();
+        for (int i = 0; i <= stallWindow; ++i)
+            if (i != start) lowestSince = std::fmin(lowestSince, eta[i]);
+        const bool etaFell = lowestSince < 0.875 * lowestBefore;
+        const bool ratioFell = R[start] - r > rounding[start] + roundingOfR;
+        return !etaFell && !ratioFell;
+    }
+};
+
+// Checkpoints come every `interval` iterations (and the tests also run at
+// t = 0): the Ritz step when accelerating, then R's finiteness, the relative
+// residual against the tolerance and the stall.
+struct Checkpoints {
+    std::int64_t interval;
+    double tolerance;        // 0: never stops
+    RitzHistory* ritz;       // null without acceleration
+    std::int64_t accepted;   // Ritz steps taken
+    StallWatch stall;
+};
+
+// Iterations between checkpoints: a sweep of n steps, each coordinate
+// chosen about once, and never fewer than 2.
+std::int64_t checkpointInterval(std::int64_t n) { return n > 2 ? n : 2; }
+
+// The state the loop carries: the point, its products and scalars, N and D
+// from them, and the next coordinate k with the NaN flag of the pass that
+// chose it.
+struct State {
+    double* x;
+    double* Px;
+    double* Qx;
+    Scalars s;
+    double N;
+    double D;
+    std::int64_t k;
+    bool anyNaN;
+    bool fresh;             // Px and Qx are the BLAS's products of x: no step since
+    bool unverified;        // they hold a Ritz combination not formed afresh since
+    std::int64_t formedAt;  // the iteration they were last formed afresh after
+};
+
+// Everything of one solve that the loop reads but does not carry.
+template <class Choice>
+struct Solve {
+    const Choice& choice;
+    const RatioProblem& p;
+    const RatioDescentOptions& options;
+    Checkpoints* cp;  // null: no checkpoints
+    ResidualWeights weights;
+    TraceStorage* trace;  // null: none
+    bool wantReport;      // Px and Qx are brought up to date at the end
+    std::int64_t rises;
+
+    double residual(const State& st) const {
+        return relativeResidual(p, st.Px, st.Qx, st.s, st.N / st.D, weights);
+    }
+};
+
+// P x and Q x formed afresh after t iterations, and everything that follows
+// from them: the scalars, N, D and the choice there.
+template <class Choice>
+void refresh(const Solve<Choice>& v, State& st, std::int64_t t) {
+    formAfresh(v.p, st.x, st.Px, st.Qx, st.s);
+    if (v.cp && v.cp->ritz) noteFreshProducts(*v.cp->ritz, st.Px, st.Qx, v.p.n);
+    st.N = numeratorOf(st.s, v.p);
+    st.D = denominatorOf(st.s, v.p);
+    st.k = v.choice.template choose<true>(v.p, st.Px, st.Qx, st.D, st.N / st.D, st.anyNaN);
+    st.fresh = true;
+    st.unverified = false;
+    st.formedAt = t;
 }
 
-// The Ritz step at a checkpoint, with Px and Qx up to date. True when it
-// changed the state: the Ritz point was taken, or the scalars formed afresh.
-// N, D and the choice k then follow, k from a pass that reports NaN into
-// anyNaN.
+// The checkpoint after t iterations, with Px and Qx up to date: the Ritz step
+// (t > 0), then the tests: R not finite, the tolerance (with Ritz steps
+// decided on products formed afresh, which the descent goes on from when
+// they do not meet it), the stall. The stop they call for, or iterations
+// (none); `changed` says whether the state changed.
 template <class Choice>
-bool takeRitzStep(Checkpoints& cp, const Choice& choice, const RatioProblem& p, double* x, double* Px,
-                  double* Qx, Scalars& s, double& N, double& D, std::int64_t& k, bool& anyNaN) {
-    if (cp.ritz == nullptr) return false;
-    const Scalars before = s;
-    const bool accepted = ritzStep(*cp.ritz, p, x, Px, Qx, s);
-    if (accepted) ++cp.accepted;
-    if (!accepted && sameScalars(s, before)) return false;
-    N = numeratorOf(s, p);
-    D = denominatorOf(s, p);
-    k = choice.template choose<true>(p, Px, Qx, D, N / D, anyNaN);
+RatioDescentStop checkpoint(Solve<Choice>& v, State& st, std::int64_t t, bool& changed) {
+    const RatioProblem& p = v.p;
+    Checkpoints& cp = *v.cp;
+    changed = false;
+    if (t > 0 && cp.ritz) {
+        const RitzOutcome step = ritzStep(*cp.ritz, p, st.x, st.Px, st.Qx, st.s);
+        if (step.accepted) ++cp.accepted;
+        if (step.changed) {
+            changed = true;
+            if (step.fresh) st.formedAt = t;
+            st.fresh = step.fresh;
+            st.unverified = st.unverified || (step.accepted && !step.fresh);
+            if (step.fresh) st.unverified = false;
+            st.N = numeratorOf(st.s, p);
+            st.D = denominatorOf(st.s, p);
+            st.k = v.choice.template choose<true>(p, st.Px, st.Qx, st.D, st.N / st.D, st.anyNaN);
+        }
+    }
+    if (v.trace) v.trace->data[t] = st.N / st.D;
+    if (!std::isfinite(st.N / st.D)) return ratioDescentStopNotFinite;
+    if (cp.tolerance <= 0.0) return ratioDescentStopIterations;
+    double eta = v.residual(st);
+    if (eta <= cp.tolerance && cp.ritz && !st.fresh) {
+        refresh(v, st, t);
+        changed = true;
+        if (v.trace) v.trace->data[t] = st.N / st.D;
+        eta = v.residual(st);
+    }
+    if (eta <= cp.tolerance) return ratioDescentStopTolerance;
+    const double R = st.N / st.D;
+    if (cp.stall.stalled(eta, R, 0x1p-49 * ratioMagnitude(p, st.s, R, st.D)))
+        return ratioDescentStopStalled;
+    return ratioDescentStopIterations;
+}
+
+// The gradient tolerance before iteration t + 1: met at k, as the choice
+// compared it. With Ritz steps the products are formed afresh first where
+// they hold an unverified combination or a sweep of corrections since they
+// last were, and the test is repeated there.
+template <class Choice>
+bool meetsGradientTolerance(const Solve<Choice>& v, State& st, std::int64_t t) {
+    const double tolerance = v.options.gradientTolerance;
+    auto gradient = [&] {
+        return gradientOf(v.choice.magnitudeAt(v.p, st.Px, st.Qx, st.D, st.N / st.D, st.k),
+                          st.anyNaN);
+    };
+    if (!(gradient() <= tolerance)) return false;
+    if (v.cp && v.cp->ritz && !st.fresh &&
+        (st.unverified || t - st.formedAt >= v.cp->interval)) {
+        refresh(v, st, t);
+        return gradient() <= tolerance;
+    }
     return true;
-}
-
-// The gradient the next choice sees (gradientOf) at the running products
-// Px, Qx and the D and R they belong to, from a pass of its own.
-template <class Choice>
-double gradientOfChoice(const Choice& choice, const RatioProblem& p, const double* Px,
-                        const double* Qx, double D, double R) {
-    bool anyNaN = false;
-    const std::int64_t k = choice.template choose<true>(p, Px, Qx, D, R, anyNaN);
-    return gradientOf(choice.magnitudeAt(p, Px, Qx, D, R, k), anyNaN);
 }
 
 // When the progress callback is told of the state: before the first
@@ -337,25 +431,123 @@ double gradientOfChoice(const Choice& choice, const RatioProblem& p, const doubl
 // checkpoint at the same iteration tell once.
 struct Progress {
     const RatioDescentOptions& options;
-    bool withResidual;            // the solve has checkpoints: eta is part of the state
     std::int64_t interval;        // the poll interval
     std::int64_t checkpointTold;  // the checkpoint last told of (0: the start)
 
-    bool dueAtCheckpoint(std::int64_t t) const { return t - checkpointTold >= interval; }
+    bool on() const { return options.progress != nullptr; }
+    bool dueAtCheckpoint(std::int64_t t) const { return on() && t - checkpointTold >= interval; }
 
     // Tells the state after t iterations, with Px and Qx up to date: the
-    // gradient a report there gives (a choice pass of its own, for its NaN
-    // rule); true when the callback asks to stop. Reads the state only.
+    // gradient a report there gives, and eta when the solve has checkpoints;
+    // true when the callback asks to stop. Reads the state only.
     template <class Choice>
-    bool tell(const Choice& choice, const RatioProblem& p, const double* Px, const double* Qx,
-              double N, double D, std::int64_t t, bool checkpoint) {
+    bool tell(const Solve<Choice>& v, const State& st, std::int64_t t, bool checkpoint) {
         if (checkpoint) checkpointTold = t;
-        const double R = N / D;
-        const RatioDescentProgress state{t, R, gradientOfChoice(choice, p, Px, Qx, D, R),
-                                         withResidual ? relativeResidual(p, Px, Qx, R) : 0.0};
+        const double R = st.N / st.D;
+        const RatioDescentProgress state{t, R, v.choice.gradient(v.p, st.Px, st.Qx, st.D, R),
+                                         v.cp ? v.residual(st) : 0.0};
         return options.progress(state, options.progressContext);
     }
 };
+
+// A step changed nothing, bit for bit, after `first` iterations: every
+// iteration up to the next checkpoint would repeat it. With Ritz steps and
+// that checkpoint within the count the run goes there at once, the trace
+// filled: true, with t moved there, when its checkpoint changed the state and
+// the descent goes on. Otherwise false with the outcome: stationary from
+// `first` (the trace reserved to its end, filled when the solve finishes), or
+// the checkpoint's stop.
+template <class Choice>
+bool fastForward(Solve<Choice>& v, State& st, std::int64_t& t, std::int64_t& nextCheckpoint,
+                 std::int64_t iterations, Outcome& out) {
+    const std::int64_t first = t;
+    TraceStorage* trace = v.trace;
+    if (v.cp && v.cp->ritz && nextCheckpoint <= iterations) {
+        if (trace) {
+            if (!reserveTrace(*trace, nextCheckpoint + 1)) {
+                out = {first, ratioDescentStopInterrupted, true};
+                return false;
+            }
+            for (std::int64_t u = t + 1; u < nextCheckpoint; ++u) trace->data[u] = trace->data[t];
+        }
+        t = nextCheckpoint;
+        nextCheckpoint += v.cp->interval;
+        bool changed = false;
+        const RatioDescentStop stop = checkpoint(v, st, t, changed);
+        if (stop != ratioDescentStopIterations) {
+            out = {t, stop};
+            return false;
+        }
+        if (changed) {
+            if (t == iterations) {
+                out = {t, ratioDescentStopIterations};
+                return false;
+            }
+            return true;
+        }
+    }
+    if (trace && !reserveTrace(*trace, iterations + 1)) {
+        out = {first, ratioDescentStopInterrupted, true};
+        return false;
+    }
+    out = {first, ratioDescentStopStationary};
+    return false;
+}
+
+// What step t leaves behind: the column update still to apply to Px and Qx
+// (delta times columns Pk, Qk), and whether it changed nothing at all.
+struct Step {
+    const double* Pk;
+    const double* Qk;
+    double delta;
+    bool changedNothing;
+};
+
+// Step t along k: x_k moves by ratioStep(a0, a1, a2, b0, b1, b2) with N and D,
+// their slopes dN/dx_k, dD/dx_k and their curvatures P_kk / 2, Q_kk / 2; the
+// scalars, N, D and trace entry t follow; a rise beyond rounding is counted.
+// The stationary test reads the columns only when x_k and the scalars came out
+// unchanged; on a step that moves x_k it costs one comparison, as the count
+// of rises does.
+// Inlined into the loop: as a call of its own it costs a few percent of an
+// iteration at n in the hundreds.
+template <class Choice>
+[[gnu::always_inline]] inline Step takeStep(Solve<Choice>& v, State& st, std::int64_t t) {
+    const RatioProblem& p = v.p;
+    const std::int64_t n = p.n;
+    const std::int64_t k = st.k;
+    Scalars& s = st.s;
+    const double* Pk = p.P + k * n;
+    const double* Qk = p.Q + k * n;
+    const double Pkk = Pk[k];
+    const double Qkk = Qk[k];
+    const double Pxk = v.choice.productAt(st.Px, k, 0);
+    const double Qxk = v.choice.productAt(st.Qx, k, 1);
+    const double dN = Pxk + p.c[k];
+    const double dD = Qxk + p.d[k];
+    const double Rb = st.N / st.D;
+    const double delta = ratioStep(st.N, dN, 0.5 * Pkk, st.D, dD, 0.5 * Qkk);
+    const double xk = st.x[k];
+    const Scalars before = s;
+    st.x[k] = delta + xk;
+    // From Qx[k] and Px[k] before column k is applied to them.
+    s.xQx = ((2.0 * delta) * Qxk + s.xQx) + (delta * delta) * Qkk;
+    s.xPx = ((2.0 * delta) * Pxk + s.xPx) + (delta * delta) * Pkk;
+    s.cx = s.cx + delta * p.c[k];
+    s.dx = s.dx + delta * p.d[k];
+    st.N = numeratorOf(s, p);
+    st.D = denominatorOf(s, p);
+    st.fresh = false;
+    if (v.trace) v.trace->data[t] = st.N / st.D;
+    if (st.N / st.D > Rb &&
+        risesBeyondRounding(p, before, Rb, st.D, st.N / st.D, delta, Pxk, Qxk, Pkk, Qkk, k))
+        ++v.rises;
+    const bool changedNothing = sameBits(st.x[k], xk) && sameScalars(s, before) &&
+                                !std::isnan(delta) &&
+                                columnUpdateChangesNothing(st.Px, Pk, delta, n) &&
+                                columnUpdateChangesNothing(st.Qx, Qk, delta, n);
+    return {Pk, Qk, delta, changedNothing};
+}
 
 // Iterations from the start-up state, pipelined: step t moves x_k and
 // corrects the scalars; the pass that chooses step t + 1's coordinate first
@@ -364,192 +556,130 @@ struct Progress {
 //   choose k_1 | step 1 | update k_1 + choose k_2 | step 2 | ... | step T
 //
 // After the last step its column update is still pending; it is applied only
-// when the gradient at the returned x is asked for (wantGradient), and at a
-// checkpoint (cp, null for none). With Trace, entry t of the trace receives R
-// after t steps (after the Ritz step at a checkpoint); the storage holds
-// entry 0 on entry and grows before step t when it ends at t. If it cannot,
-// the solve stops after t - 1 steps, as an interrupt stops it. The
-// stationary test reads the columns only when x_k and the scalars came out
-// unchanged; on a step that moves x_k it costs one comparison. Steps that
-// raised R by more than rounding (to the line's maximum, or across a pole of
-// R) are counted in `rises`, for one comparison per step. ReportNaN: the
-// passes report whether any value they compared was NaN, for the gradient
-// tolerance; the gradient reported at the end comes from a reporting pass of
-// its own. With Told, the progress callback is told of the state as Progress
-// schedules it, at the top of the iteration after the poll or checkpoint
-// that made it due, where the columns are all applied; a true answer stops
-// the solve as an interrupt does. Without it (no callback) none of that is
-// compiled into the loop.
-template <bool Trace, bool ReportNaN, bool Told, class Choice>
-Outcome iterate(const Choice& choice, const RatioProblem& p, double* x, double* Px, double* Qx,
-                Scalars& s, std::int64_t iterations, const RatioDescentOptions& options,
-                Checkpoints* cp, bool wantGradient, TraceStorage* trace, std::int64_t& rises) {
-    const std::int64_t n = p.n;
-    double N = numeratorOf(s, p);
-    double D = denominatorOf(s, p);
-    if (Trace) trace->data[0] = N / D;
-    bool anyNaN = false;  // with ReportNaN, of the pass that chose k
-    std::int64_t k = choice.template choose<ReportNaN>(p, Px, Qx, D, N / D, anyNaN);
-    // At every return Px and Qx are up to date, and k is the choice there.
-    auto gradient = [&] {
-        return wantGradient ? gradientOfChoice(choice, p, Px, Qx, D, N / D) : 0.0;
-    };
-    const std::int64_t interval = pollInterval(n);
-    Progress progress{options, cp != nullptr, interval, 0};
-    if (Told && progress.tell(choice, p, Px, Qx, N, D, 0, true))
-        return {0, ratioDescentStopInterrupted, gradient()};
-    if (cp && meetsTolerance(*cp, p, Px, Qx, N / D))
-        return {0, ratioDescentStopTolerance, gradient()};
+// when a report is wanted, and at a checkpoint. The trace, when there is
+// one, receives R after t steps at entry t (after the checkpoint's changes
+// at a checkpoint); its storage grows before step t when it ends at t, and
+// if it cannot, the solve stops after t - 1 steps, as an interrupt stops it.
+// ReportNaN: the per-iteration passes report whether any value they compared
+// was NaN, for the gradient tolerance. The progress callback, when there is
+// one, is told of the state as Progress schedules it, at the top of the
+// iteration after the poll or checkpoint that made it due, where the
+// columns are all applied; a true answer stops the solve as an interrupt
+// does.
+template <bool ReportNaN, class Choice>
+Outcome iterate(Solve<Choice>& v, State& st, std::int64_t iterations) {
+    const RatioProblem& p = v.p;
+    const Choice& choice = v.choice;
+    TraceStorage* const trace = v.trace;
+
+    // Start: R(x0), the first choice, the checkpoint's tests at t = 0.
+    if (trace) trace->data[0] = st.N / st.D;
+    st.k = choice.template choose<ReportNaN>(p, st.Px, st.Qx, st.D, st.N / st.D, st.anyNaN);
+    const std::int64_t interval = pollInterval(p.n);
+    Progress progress{v.options, interval, 0};
+    if (progress.on() && progress.tell(v, st, 0, true)) return {0, ratioDescentStopInterrupted};
+    bool changed = false;
+    if (v.cp) {
+        const RatioDescentStop stop = checkpoint(v, st, 0, changed);
+        if (stop != ratioDescentStopIterations) return {0, stop};
+    }
     std::int64_t untilPoll = interval;
     // t never equals -1: no checkpoint.
-    std::int64_t nextCheckpoint = cp ? cp->interval : -1;
+    std::int64_t nextCheckpoint = v.cp ? v.cp->interval : -1;
     // Telling the state after the last iteration is due: from a poll (bit
     // 1), from a checkpoint (bit 2).
     unsigned tellDue = 0;
     for (std::int64_t t = 1;; ++t) {
-        if (Told && tellDue != 0) {
-            if (progress.tell(choice, p, Px, Qx, N, D, t - 1, (tellDue & 2u) != 0))
-                return {t - 1, ratioDescentStopInterrupted, gradient()};
+        // Events before step t: the progress due, the gradient tolerance,
+        // room in the trace.
+        if (tellDue != 0) {
+            if (progress.tell(v, st, t - 1, (tellDue & 2u) != 0))
+                return {t - 1, ratioDescentStopInterrupted};
             tellDue = 0;
         }
-        if (options.gradientTolerance > 0.0) {
-            const double g = gradientOf(choice.magnitudeAt(p, Px, Qx, D, N / D, k), anyNaN);
-            if (g <= options.gradientTolerance) return {t - 1, ratioDescentStopGradient, g};
+        if (v.options.gradientTolerance > 0.0 && meetsGradientTolerance(v, st, t - 1))
+            return {t - 1, ratioDescentStopGradient};
+        if (trace && t >= trace->capacity && !reserveTrace(*trace, t + 1))
+            return {t - 1, ratioDescentStopInterrupted, true};
+
+        const Step step = takeStep(v, st, t);
+        if (step.changedNothing) {
+            // The state is the one k was chosen in, so k is the next choice too.
+            Outcome out{t, ratioDescentStopStationary};
+            if (!fastForward(v, st, t, nextCheckpoint, iterations, out)) return out;
+            if (progress.dueAtCheckpoint(t)) tellDue |= 2u;
+            continue;
         }
-        if (Trace && t >= trace->capacity && !reserveTrace(*trace, t + 1))
-            return {t - 1, ratioDescentStopInterrupted, gradient(), true};
-        const double* Pk = p.P + k * n;
-        const double* Qk = p.Q + k * n;
-        const double Pkk = Pk[k];
-        const double Qkk = Qk[k];
-        // ratioStep(a0, a1, a2, b0, b1, b2) along e_k: N and D, their slopes
-        // dN/dx_k, dD/dx_k and their curvatures P_kk / 2, Q_kk / 2.
-        const double Pxk = choice.productAt(Px, k, 0);
-        const double Qxk = choice.productAt(Qx, k, 1);
-        const double dN = Pxk + p.c[k];
-        const double dD = Qxk + p.d[k];
-        const double Rb = N / D;
-        const double delta = ratioStep(N, dN, 0.5 * Pkk, D, dD, 0.5 * Qkk);
-        const double xk = x[k];
-        const Scalars before = s;
-        x[k] = delta + xk;
-        // From Qx[k] and Px[k] before column k is applied to them.
-        s.xQx = ((2.0 * delta) * Qxk + s.xQx) + (delta * delta) * Qkk;
-        s.xPx = ((2.0 * delta) * Pxk + s.xPx) + (delta * delta) * Pkk;
-        s.cx = s.cx + delta * p.c[k];
-        s.dx = s.dx + delta * p.d[k];
-        N = numeratorOf(s, p);
-        D = denominatorOf(s, p);
-        if (Trace) trace->data[t] = N / D;
-        if (N / D > Rb &&
-            risesBeyondRounding(p, before, Rb, D, N / D, delta, Pxk, Qxk, Pkk, Qkk, k))
-            ++rises;
-        if (sameBits(x[k], xk) && sameScalars(s, before) && !std::isnan(delta) &&
-            columnUpdateChangesNothing(Px, Pk, delta, n) &&
-            columnUpdateChangesNothing(Qx, Qk, delta, n)) {
-            // The state is the one k was chosen in, so k is the next choice
-            // too, and every iteration up to the next checkpoint repeats this
-            // one: the run goes there at once. If the checkpoint changes the
-            // state the descent goes on from there; otherwise it stops.
-            const std::int64_t first = t;
-            if (cp && cp->ritz && nextCheckpoint <= iterations) {
-                if (Trace) {
-                    if (!reserveTrace(*trace, nextCheckpoint + 1))
-                        return {first, ratioDescentStopInterrupted, gradient(), true};
-                    for (std::int64_t u = t + 1; u < nextCheckpoint; ++u)
-                        trace->data[u] = trace->data[t];
-                }
-                t = nextCheckpoint;
-                nextCheckpoint += cp->interval;
-                if (takeRitzStep(*cp, choice, p, x, Px, Qx, s, N, D, k, anyNaN)) {
-                    if (Trace) trace->data[t] = N / D;
-                    if (meetsTolerance(*cp, p, Px, Qx, N / D))
-                        return {t, ratioDescentStopTolerance, gradient()};
-                    if (t == iterations) return {t, ratioDescentStopIterations, gradient()};
-                    if (Told && progress.dueAtCheckpoint(t)) tellDue |= 2u;
-                    continue;
-                }
-            }
-            if (Trace) {
-                if (!reserveTrace(*trace, iterations + 1))
-                    return {first, ratioDescentStopInterrupted, gradient(), true};
-                for (std::int64_t u = first + 1; u <= iterations; ++u)
-                    trace->data[u] = trace->data[first];
-            }
-            return {first, ratioDescentStopStationary, gradient()};
-        }
-        // Column k of step t is applied with the next choice, or here at a
-        // checkpoint, which needs the products up to date.
+
+        // Events after step t: the checkpoint, which needs column k applied
+        // first; the interrupt poll; the last iteration. Otherwise column k
+        // is applied with the next choice.
         bool pending = true;
         if (t == nextCheckpoint) {
-            nextCheckpoint += cp->interval;
-            k = choice.template updateAndChoose<ReportNaN>(p, Px, Qx, Pk, Qk, delta, D, N / D,
-                                                           anyNaN);
+            nextCheckpoint += v.cp->interval;
+            st.k = choice.template updateAndChoose<ReportNaN>(p, st.Px, st.Qx, step.Pk, step.Qk,
+                                                              step.delta, st.D, st.N / st.D,
+                                                              st.anyNaN);
             pending = false;
-            takeRitzStep(*cp, choice, p, x, Px, Qx, s, N, D, k, anyNaN);
-            if (Trace) trace->data[t] = N / D;
-            if (meetsTolerance(*cp, p, Px, Qx, N / D))
-                return {t, ratioDescentStopTolerance, gradient()};
-            if (Told && progress.dueAtCheckpoint(t)) tellDue |= 2u;
+            const RatioDescentStop stop = checkpoint(v, st, t, changed);
+            if (stop != ratioDescentStopIterations) return {t, stop};
+            if (progress.dueAtCheckpoint(t)) tellDue |= 2u;
         }
         const bool last = t == iterations;
         bool interrupted = false;
         if (!last && --untilPoll == 0) {
             untilPoll = interval;
-            interrupted = interruptPending(options);
-            if (Told) tellDue |= 1u;
+            interrupted = interruptPending(v.options);
+            if (progress.on()) tellDue |= 1u;
         }
         if (last || interrupted) {
-            if (wantGradient && pending)
-                k = choice.template updateAndChoose<false>(p, Px, Qx, Pk, Qk, delta, D, N / D,
-                                                           anyNaN);
-            return {t, last ? ratioDescentStopIterations : ratioDescentStopInterrupted, gradient()};
+            if (v.wantReport && pending)
+                st.k = choice.template updateAndChoose<false>(p, st.Px, st.Qx, step.Pk, step.Qk,
+                                                              step.delta, st.D, st.N / st.D,
+                                                              st.anyNaN);
+            return {t, last ? ratioDescentStopIterations : ratioDescentStopInterrupted};
         }
         if (pending)
-            k = choice.template updateAndChoose<ReportNaN>(p, Px, Qx, Pk, Qk, delta, D, N / D,
-                                                           anyNaN);
+            st.k = choice.template updateAndChoose<ReportNaN>(p, st.Px, st.Qx, step.Pk, step.Qk,
+                                                              step.delta, st.D, st.N / st.D,
+                                                              st.anyNaN);
     }
 }
 
-// The solve from the start-up state, on the given choice.
+// The end of a solve after `out`: with Ritz steps the products are formed
+// afresh (unless the solve was cut short), so that what the report and the
+// trace's last entry say is true of the x returned; a stationary stop's
+// trace is filled out with R there; the report.
 template <class Choice>
-Outcome solveFrom(const Choice& choice, const RatioProblem& p, double* x, double* Px, double* Qx,
-                  Scalars& s, std::int64_t steps, const RatioDescentOptions& o,
-                  Checkpoints* cp, RatioDescentReport* report, TraceStorage* trace,
-                  std::int64_t& rises) {
-    if (steps == 0) {
-        Outcome out{0, ratioDescentStopIterations, 0.0};
-        if (report)
-            out.gradient = gradientOfChoice(choice, p, Px, Qx, denominatorOf(s, p), ratioOf(s, p));
-        return out;
+void finish(Solve<Choice>& v, State& st, const Outcome& out, std::int64_t steps,
+            RatioDescentReport* report) {
+    const bool cut = out.stop == ratioDescentStopInterrupted || out.traceRefused;
+    if (v.cp && v.cp->ritz && !st.fresh && !cut) refresh(v, st, out.iterations);
+    const double R = st.N / st.D;
+    if (v.trace) {
+        v.trace->data[out.iterations] = R;
+        if (out.stop == ratioDescentStopStationary && !cut)
+            for (std::int64_t u = out.iterations + 1; u <= steps; ++u) v.trace->data[u] = R;
     }
-    // Only a gradient tolerance reads the NaN flag at every iteration: without
-    // one the passes do not form it. The progress code is compiled only into
-    // the solves with a callback.
-    const bool want = report != nullptr;
-    if (o.progress != nullptr) {
-        if (o.gradientTolerance > 0.0)
-            return trace ? iterate<true, true, true>(choice, p, x, Px, Qx, s, steps, o, cp, want,
-                                                     trace, rises)
-                         : iterate<false, true, true>(choice, p, x, Px, Qx, s, steps, o, cp, want,
-                                                      nullptr, rises);
-        return trace ? iterate<true, false, true>(choice, p, x, Px, Qx, s, steps, o, cp, want,
-                                                  trace, rises)
-                     : iterate<false, false, true>(choice, p, x, Px, Qx, s, steps, o, cp, want,
-                                                   nullptr, rises);
+    if (report) {
+        report->iterations = out.iterations;
+        report->stop = out.stop;
+        report->gradient = v.choice.gradient(v.p, st.Px, st.Qx, st.D, R);
+        report->ratio = R;
+        report->residual = v.weights.w ? v.residual(st) : 0.0;
+        report->accelerations = v.cp ? v.cp->accepted : 0;
+        report->rises = v.rises;
     }
-    if (o.gradientTolerance > 0.0) {
-        if (trace)
-            return iterate<true, true, false>(choice, p, x, Px, Qx, s, steps, o, cp, want, trace,
-                                              rises);
-        return iterate<false, true, false>(choice, p, x, Px, Qx, s, steps, o, cp, want, nullptr,
-                                           rises);
-    }
-    if (trace)
-        return iterate<true, false, false>(choice, p, x, Px, Qx, s, steps, o, cp, want, trace,
-                                           rises);
-    return iterate<false, false, false>(choice, p, x, Px, Qx, s, steps, o, cp, want, nullptr,
-                                        rises);
+}
+
+// The solve from the start-up state, on the given choice. Only a gradient
+// tolerance reads the NaN flag at every iteration: without one the passes
+// do not form it.
+template <class Choice>
+Outcome solveFrom(Solve<Choice>& v, State& st, std::int64_t steps) {
+    if (steps == 0) return {0, ratioDescentStopIterations};
+    return v.options.gradientTolerance > 0.0 ? iterate<true>(v, st, steps)
+                                             : iterate<false>(v, st, steps);
 }
 
 // No coordinate to move, and dsymv rejects lda = 0: R stays alpha / beta,
@@ -563,13 +693,13 @@ Outcome emptySolve(const RatioProblem& p, std::int64_t steps, const RatioDescent
         const RatioDescentStop stop = steps == 0                  ? ratioDescentStopIterations
                                       : options.tolerance > 0.0 ? ratioDescentStopTolerance
                                                                   : ratioDescentStopGradient;
-        return {0, stop, 0.0};
+        return {0, stop};
     }
     if (trace && !reserveTrace(*trace, steps + 1))
-        return {0, ratioDescentStopInterrupted, 0.0, true};
+        return {0, ratioDescentStopInterrupted, true};
     if (trace)
         for (std::int64_t t = 1; t <= steps; ++t) trace->data[t] = R;
-    return {1, ratioDescentStopStationary, 0.0};
+    return {1, ratioDescentStopStationary};
 }
 
 // The work vectors' memory: the caller's allocator when it gives one.
@@ -591,6 +721,58 @@ std::size_t bytesFor(std::int64_t n, std::int64_t count) {
     return static_cast<std::size_t>(n) * static_cast<std::size_t>(count) * sizeof(double);
 }
 
+// The whole solve from x = x0 in the work memory given: Px, Qx (n each), the
+// weights w (n, or null when neither the choice, the checkpoints nor a
+// report need them) and the Ritz history's slots (with acceleration). The
+// start-up products, the team of threads if any, the descent on the choice
+// the options ask for, and its finish.
+Outcome solveIn(const IterationKernels& kernels, const RatioProblem& p,
+                const RatioDescentOptions& o, std::int64_t steps, double* x, double* Px,
+                double* Qx, double* w, double* slots, TraceStorage* tr,
+                RatioDescentReport* report) {
+    State st{x, Px, Qx, {}, 0.0, 0.0, 0, false, true, false, 0};
+    formAfresh(p, x, Px, Qx, st.s);
+    st.N = numeratorOf(st.s, p);
+    st.D = denominatorOf(st.s, p);
+    const double startN = st.N;
+    const double startD = st.D;
+    const bool scaled = o.scaling == ratioDescentScalingDiagonal;
+    RitzHistory history;
+    Checkpoints cp{checkpointInterval(p.n), o.tolerance, nullptr, 0, {}};
+    if (slots) {
+        startRitzHistory(history, slots, p, x, Px, Qx, st.s);
+        cp.ritz = &history;
+    }
+    if (w) diagonalWeights(p, w);
+    const ResidualWeights weights{w, w ? weightFor(2.0 * p.beta, 2.0 * p.alpha) : 1.0};
+    // The start-up products are the longest stretch without a poll.
+    const bool interrupted = interruptPending(o);
+    const int threads = passThreads(o.threads, o.threadLimit, p.n);
+    SharedPass* shared = threads > 1 && steps > 0 && !interrupted
+                             ? newSharedPass(threads, kernels, p.c, p.d, scaled ? w : nullptr, p.n)
+                             : nullptr;
+    if (tr) tr->shared = shared;
+    Outcome out{0, ratioDescentStopInterrupted};
+    auto run = [&](const auto& choice) {
+        Solve<std::decay_t<decltype(choice)>> v{
+            choice, p, o, slots || o.tolerance > 0.0 ? &cp : nullptr, weights, tr, report != nullptr, 0};
+        if (!interrupted) out = solveFrom(v, st, steps);
+        finish(v, st, out, steps, report);
+    };
+    if (scaled)
+        run(Choice<true>{kernels, w, shared});
+    else
+        run(Choice<false>{kernels, nullptr, shared});
+    if (report) {
+        report->threads = shared ? shared->team.size : 1;
+        report->startNumerator = startN;
+        report->startDenominator = startD;
+    }
+    deleteSharedPass(shared);
+    if (tr) tr->shared = nullptr;
+    return out;
+}
+
 }  // namespace
 
 // The four sums of dotProduct(x, Px), dotProduct(x, c), dotProduct(x, Qx) and
@@ -604,6 +786,19 @@ Scalars scalarsOf(const RatioProblem& p, const double* x, const double* Px, cons
         s.dx += p.d[j] * x[j];
     }
     return s;
+}
+
+double ratioMagnitude(const RatioProblem& p, const Scalars& s, double R, double D, double extraN,
+                      double extraD) {
+    const double sN = 0.5 * std::fabs(s.xPx) + std::fabs(s.cx) + std::fabs(p.alpha) + extraN;
+    const double sD = 0.5 * std::fabs(s.xQx) + std::fabs(s.dx) + std::fabs(p.beta) + extraD;
+    return (sN + std::fabs(R) * sD) / std::fabs(D);
+}
+
+void formAfresh(const RatioProblem& p, const double* x, double* Px, double* Qx, Scalars& s) {
+    symMatVec(p.P, x, Px, p.n);
+    symMatVec(p.Q, x, Qx, p.n);
+    s = scalarsOf(p, x, Px, Qx);
 }
 
 RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, const double* x0,
@@ -629,15 +824,19 @@ RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, 
     }
     if (n < 1) {
         const Outcome out = emptySolve(p, steps, o, tr);
+        const Scalars none{0, 0, 0, 0};
         if (report)
-            *report = {out.iterations, out.stop, out.gradient, ratioOf(Scalars{0, 0, 0, 0}, p),
-                       0.0, 0, 0, 1};
+            *report = {out.iterations, out.stop, 0.0, ratioOf(none, p), 0.0, 0, 0, 1,
+                       numeratorOf(none, p), denominatorOf(none, p)};
         return out.traceRefused ? ratioDescentOutOfMemory : ratioDescentOk;
     }
     if (static_cast<std::uint64_t>(n) > static_cast<std::uint64_t>(std::numeric_limits<BlasInt>::max()))
         return ratioDescentTooLarge;
     const bool scaled = o.scaling == ratioDescentScalingDiagonal;
     const bool accelerated = o.acceleration == ratioDescentAccelerationRitz;
+    const bool checkpoints = accelerated || o.tolerance > 0.0;
+    // The weights of the choice (scaled) and of the residual (checkpoints, report).
+    const bool weighted = scaled || checkpoints || report != nullptr;
     const std::size_t bytes = bytesFor(n, 1);
     const std::size_t historyBytes = accelerated ? bytesFor(n, ritzHistoryDoubles(1)) : 0;
     if (bytes == 0 || (accelerated && historyBytes == 0)) return ratioDescentOutOfMemory;
@@ -653,48 +852,12 @@ RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, 
                                 lineBytes * lineBytes)
                           : nullptr;
     double* Qx = Px ? Px + productBytes / sizeof(double) : nullptr;
-    double* w = scaled ? static_cast<double*>(allocateWork(o, bytes)) : nullptr;
+    double* w = weighted ? static_cast<double*>(allocateWork(o, bytes)) : nullptr;
     double* slots = accelerated ? static_cast<double*>(allocateWork(o, historyBytes)) : nullptr;
     RatioDescentStatus status = ratioDescentOutOfMemory;
-    if (products && (w || !scaled) && (slots || !accelerated)) {
+    if (products && (w || !weighted) && (slots || !accelerated)) {
         std::memcpy(x, x0, bytes);
-        symMatVec(P, x, Px, n);
-        symMatVec(Q, x, Qx, n);
-        Scalars s = scalarsOf(p, x, Px, Qx);
-        RitzHistory history;
-        Checkpoints checkpoints{checkpointInterval(n), o.tolerance, nullptr, 0};
-        if (accelerated) {
-            startRitzHistory(history, slots, p, x, Px, Qx, s);
-            checkpoints.ritz = &history;
-        }
-        Checkpoints* cp = accelerated || o.tolerance > 0.0 ? &checkpoints : nullptr;
-        Outcome out{0, ratioDescentStopIterations, 0.0};
-        std::int64_t rises = 0;
-        const int threads = passThreads(o.threads, o.threadLimit, n);
-        int used = 1;
-        // The start-up products are the longest stretch without a poll.
-        if (interruptPending(o)) {
-            out.stop = ratioDescentStopInterrupted;
-        } else {
-            if (scaled) diagonalWeights(p, w);
-            SharedPass* shared =
-                threads > 1 && steps > 0 ? newSharedPass(threads, kernels, c, d, w, n) : nullptr;
-            if (tr) tr->shared = shared;
-            used = shared ? shared->team.size : 1;
-            if (scaled)
-                out = solveFrom(WeightedChoice{kernels, w, shared}, p, x, Px, Qx, s, steps, o, cp,
-                                report, tr, rises);
-            else
-                out = solveFrom(PlainChoice{kernels, shared}, p, x, Px, Qx, s, steps, o, cp, report,
-                                tr, rises);
-            deleteSharedPass(shared);
-            if (tr) tr->shared = nullptr;
-        }
-        if (tr && out.iterations == 0) tr->data[0] = ratioOf(s, p);
-        if (report)
-            *report = {out.iterations, out.stop, out.gradient, ratioOf(s, p),
-                       relativeResidual(p, Px, Qx, ratioOf(s, p)), checkpoints.accepted, rises,
-                       used};
+        const Outcome out = solveIn(kernels, p, o, steps, x, Px, Qx, w, slots, tr, report);
         // Exact zeros (+0.0 and -0.0; never NaN) become 1e-100.
         for (std::int64_t i = 0; i < n; ++i)
             if (x[i] == 0.0) x[i] = 1e-100;

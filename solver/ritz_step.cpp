@@ -208,12 +208,21 @@ double bordered(double xMx, double ei, double ej, double gamma) {
     return ((xMx + ei) + ej) + 2.0 * gamma;
 }
 
+// max_j |v[j]|, NaN passed over.
+double largestMagnitude(const double* v, std::int64_t n) {
+    double largest = 0.0;
+    for (std::int64_t j = 0; j < n; ++j)
+        if (std::fabs(v[j]) > largest) largest = std::fabs(v[j]);
+    return largest;
+}
+
 // y <- u[m-1] * b_{m-1} + ... + u[1] * b_1 + u[0] * y0 into `out` (n
 // doubles), summed from the oldest start to y0; out may be b_{m-1} itself,
 // which is read before it is written. b_i is vector `part` (0: x, 1: P x,
-// 2: Q x) of basis vector i's slot.
-void combine(const RitzHistory& h, std::int64_t n, int m, const double* u, int part,
-             const double* y0, double* out) {
+// 2: Q x) of basis vector i's slot. Returns the largest |out[j]| (NaN
+// entries passed over).
+double combine(const RitzHistory& h, std::int64_t n, int m, const double* u, int part,
+               const double* y0, double* out) {
     const double* oldest = slotX(h, n, basisSlot(h, m - 1)) + part * n;
     const double um = u[m - 1];
     for (std::int64_t j = 0; j < n; ++j) out[j] = um * oldest[j];
@@ -224,6 +233,17 @@ void combine(const RitzHistory& h, std::int64_t n, int m, const double* u, int p
     }
     const double u0 = u[0];
     for (std::int64_t j = 0; j < n; ++j) out[j] = out[j] + u0 * y0[j];
+    return largestMagnitude(out, n);
+}
+
+// How many times their largest entries the products have been summed at (at
+// least 1): their rounding, relative to their size, in units of 2^-53. NaN
+// (which no fresh product mends) counts as 1; a zero vector summed from
+// nonzero terms as infinite.
+double amplificationOf(double scaleP, double largestP, double scaleQ, double largestQ) {
+    const double aP = scaleP > largestP ? scaleP / largestP : 1.0;
+    const double aQ = scaleQ > largestQ ? scaleQ / largestQ : 1.0;
+    return std::fmax(aP, aQ);
 }
 
 bool allFinite(const double* v, std::int64_t n) {
@@ -239,6 +259,10 @@ int sideOf(double D) { return D > 0.0 ? 1 : D < 0.0 ? -1 : 0; }
 // xQxRow[i] are its products with the start in basis position i + 1.
 void keepStart(RitzHistory& h, int slot, int others, const int* otherSlots,
                const double* xPxRow, const double* xQxRow, const Scalars& s) {
+    h.scaleP[slot] = h.runningScaleP;
+    h.scaleQ[slot] = h.runningScaleQ;
+    h.largestP[slot] = h.runningLargestP;
+    h.largestQ[slot] = h.runningLargestQ;
     h.cx[slot] = s.cx;
     h.dx[slot] = s.dx;
     h.xPx[slot][slot] = s.xPx;
@@ -268,7 +292,13 @@ void startRitzHistory(RitzHistory& h, double* slots, const RatioProblem& p, cons
     std::memcpy(slot, x, bytes);
     std::memcpy(slot + n, Px, bytes);
     std::memcpy(slot + 2 * n, Qx, bytes);
+    noteFreshProducts(h, Px, Qx, n);
     keepStart(h, 0, 0, nullptr, nullptr, nullptr, s);
+}
+
+void noteFreshProducts(RitzHistory& h, const double* Px, const double* Qx, std::int64_t n) {
+    h.runningScaleP = h.runningLargestP = largestMagnitude(Px, n);
+    h.runningScaleQ = h.runningLargestQ = largestMagnitude(Qx, n);
 }
 
 namespace {
@@ -352,17 +382,25 @@ bool ritzPoint(const RitzHistory& h, const Projection& j, double* u, double* rho
     return true;
 }
 
-// R at the point is known twice, from the combined products (Rn, Dn) and as
-// the Ritz value rho: equal in exact arithmetic, far apart only when the
-// basis or the pencil is too ill-conditioned for either to be trusted, and
-// their difference measures the rounding in both. A fall of R no larger
-// than that, or than ritzLeastFall, cannot be told from rounding, and taking
-// it would keep a settled descent from ever becoming stationary.
-bool worthTaking(const Projection& j, double Rn, double Dn, double rho) {
-    const double disagreement = std::fabs(Rn - rho);
+// R at the point is known from its products (Rn, Dn), and as the Ritz value
+// rho: equal in exact arithmetic. Where the products were combined and not
+// formed afresh, their difference measures the rounding in both (margin).
+// A fall no larger than four times it, than ritzLeastFall, or than the
+// rounding of the two ratios compared cannot be told from rounding; taking
+// it would let the descent and the Ritz step trade the same rounding back
+// and forth, and keep a settled descent from ever becoming stationary. The
+// rounding of each ratio is 16 units of 2^-53 of its ratioMagnitude (as a
+// rise is judged) times its products' amplification (ay at y, an at the
+// point): products that carry rounding many times their size carry it into
+// N and D.
+bool worthTaking(const RatioProblem& p, const Projection& j, const Scalars& sn, double margin,
+                 double ay, double an) {
+    const double Dn = denominatorOf(sn, p);
+    const double Rn = numeratorOf(sn, p) / Dn;
+    const double rounding = 0x1p-49 * (std::sqrt(ay) * ratioMagnitude(p, j.sy, j.Ry, j.Dy) +
+                                       std::sqrt(an) * ratioMagnitude(p, sn, Rn, Dn));
     return sideOf(Dn) == sideOf(j.Dy) &&
-           disagreement <= ritzAgreement * std::fmax(std::fabs(Rn), std::fabs(rho)) &&
-           j.Ry - Rn > std::fmax(ritzLeastFall * std::fabs(j.Ry), 4.0 * disagreement);
+           j.Ry - Rn > std::fmax(std::fmax(ritzLeastFall * std::fabs(j.Ry), 4.0 * margin), rounding);
 }
 
 // Keeps the point now in slot `target` as the newest start, with its
@@ -392,10 +430,82 @@ void keepNext(RitzHistory& h, const RatioProblem& p, const Projection& j, int ta
     keepStart(h, target, others, otherSlots, xPxRow, xQxRow, s);
 }
 
+// Where the running products have lost too many digits since they were
+// last formed afresh (the sweep's corrections passed through magnitudes far
+// above those it ends at), forms them afresh, with the scalars: refreshed
+// says so. Returns their amplification (1 once formed afresh).
+double refreshIfUntrusted(RitzHistory& h, const RatioProblem& p, const double* x, double* Px,
+                          double* Qx, Scalars& s, bool& refreshed) {
+    const std::int64_t n = p.n;
+    const double largestP = h.runningLargestP = largestMagnitude(Px, n);
+    const double largestQ = h.runningLargestQ = largestMagnitude(Qx, n);
+    if (largestP > h.runningScaleP) h.runningScaleP = largestP;
+    if (largestQ > h.runningScaleQ) h.runningScaleQ = largestQ;
+    const double a = amplificationOf(h.runningScaleP, largestP, h.runningScaleQ, largestQ);
+    refreshed = a > ritzTrustedAmplification;
+    if (!refreshed) return a;
+    formAfresh(p, x, Px, Qx, s);
+    noteFreshProducts(h, Px, Qx, n);
+    return 1.0;
+}
+
+// The Ritz point with coefficients u and Ritz value rho into slot `next`
+// (x, P x, Q x), its scalars into sn and its products' scales into the
+// running ones; the products formed afresh (verified true) where the
+// combination cannot be trusted, or R from them disagrees with rho. The
+// margin worthTaking needs, or -1 when the point is not finite; its
+// products' amplification into `amplification`.
+double formRitzPoint(RitzHistory& h, const RatioProblem& p, const Projection& j, const double* u,
+                     double rho, const double* x, const double* Px, const double* Qx,
+                     double* next, Scalars& sn, bool& verified, double& amplification) {
+    const std::int64_t n = p.n;
+    combine(h, n, j.m, u, 0, x, next);
+    const double largestP = combine(h, n, j.m, u, 1, Px, next + n);
+    const double largestQ = combine(h, n, j.m, u, 2, Qx, next + 2 * n);
+    if (!allFinite(next, n)) return -1.0;
+    // The errors the kept products carry came mostly from the history they
+    // share, and combine as their coefficients do (the signed sum); the
+    // combination's own rounding is relative to the magnitudes it sums.
+    double inheritedP = u[0] * h.runningScaleP;
+    double inheritedQ = u[0] * h.runningScaleQ;
+    double summedP = std::fabs(u[0]) * h.runningLargestP;
+    double summedQ = std::fabs(u[0]) * h.runningLargestQ;
+    for (int i = 1; i < j.m; ++i) {
+        const int slot = j.slots[i];
+        inheritedP = inheritedP + u[i] * h.scaleP[slot];
+        inheritedQ = inheritedQ + u[i] * h.scaleQ[slot];
+        summedP = summedP + std::fabs(u[i]) * h.largestP[slot];
+        summedQ = summedQ + std::fabs(u[i]) * h.largestQ[slot];
+    }
+    const double scaleP = std::fmax(std::fabs(inheritedP), summedP);
+    const double scaleQ = std::fmax(std::fabs(inheritedQ), summedQ);
+    sn = scalarsOf(p, next, next + n, next + 2 * n);
+    const double Rn = ratioOf(sn, p);
+    const double disagreement = std::fabs(Rn - rho);
+    amplification = amplificationOf(scaleP, largestP, scaleQ, largestQ);
+    verified = amplification > ritzTrustedAmplification ||
+               !(disagreement <= ritzAgreement * std::fmax(std::fabs(Rn), std::fabs(rho)));
+    if (verified) {
+        formAfresh(p, next, next + n, next + 2 * n, sn);
+        noteFreshProducts(h, next + n, next + 2 * n, n);
+        amplification = 1.0;
+        return 0.0;
+    }
+    h.runningScaleP = scaleP;
+    h.runningScaleQ = scaleQ;
+    h.runningLargestP = largestP;
+    h.runningLargestQ = largestQ;
+    return disagreement;
+}
+
 }  // namespace
 
-bool ritzStep(RitzHistory& h, const RatioProblem& p, double* x, double* Px, double* Qx, Scalars& s) {
+RitzOutcome ritzStep(RitzHistory& h, const RatioProblem& p, double* x, double* Px, double* Qx,
+                     Scalars& s) {
     const std::int64_t n = p.n;
+    const Scalars before = s;
+    bool refreshed = false;
+    const double ay = refreshIfUntrusted(h, p, x, Px, Qx, s, refreshed);
     Projection j;
     project(h, p, x, Px, Qx, j);
     // The next start goes into the slot after the newest: free, or the
@@ -405,20 +515,27 @@ bool ritzStep(RitzHistory& h, const RatioProblem& p, double* x, double* Px, doub
     const std::size_t bytes = static_cast<std::size_t>(n) * sizeof(double);
     double u[mMax];
     double rho = 0.0;
+    const double yScaleP = h.runningScaleP;
+    const double yScaleQ = h.runningScaleQ;
+    const double yLargestP = h.runningLargestP;
+    const double yLargestQ = h.runningLargestQ;
     if (ritzPoint(h, j, u, &rho)) {
-        combine(h, n, j.m, u, 0, x, next);
-        combine(h, n, j.m, u, 1, Px, next + n);
-        combine(h, n, j.m, u, 2, Qx, next + 2 * n);
-        const Scalars sn = scalarsOf(p, next, next + n, next + 2 * n);
-        const double Dn = denominatorOf(sn, p);
-        if (allFinite(next, n) && worthTaking(j, numeratorOf(sn, p) / Dn, Dn, rho)) {
+        Scalars sn;
+        bool verified = false;
+        double an = 1.0;
+        const double margin = formRitzPoint(h, p, j, u, rho, x, Px, Qx, next, sn, verified, an);
+        if (margin >= 0.0 && worthTaking(p, j, sn, margin, ay, an)) {
             std::memcpy(x, next, bytes);
             std::memcpy(Px, next + n, bytes);
             std::memcpy(Qx, next + 2 * n, bytes);
             s = sn;
             keepNext(h, p, j, target, sn, nullptr, nullptr);
-            return true;
+            return {true, verified, true};
         }
+        h.runningScaleP = yScaleP;
+        h.runningScaleQ = yScaleQ;
+        h.runningLargestP = yLargestP;
+        h.runningLargestQ = yLargestQ;
     }
     std::memcpy(next, x, bytes);
     std::memcpy(next + n, Px, bytes);
@@ -428,7 +545,8 @@ bool ritzStep(RitzHistory& h, const RatioProblem& p, double* x, double* Px, doub
     // drift shows in R, the sweep goes on from the fresh ones.
     const double Rs = ratioOf(s, p);
     if (isFinite(j.Ry) && !(std::fabs(j.Ry - Rs) <= ritzDrift * std::fabs(j.Ry))) s = j.sy;
-    return false;
+    const bool changed = refreshed || !(std::memcmp(&s, &before, sizeof s) == 0);
+    return {false, refreshed, changed};
 }
 
 }  // namespace brelvane

@@ -14,8 +14,9 @@ namespace brelvane {
 constexpr int ritzBasisSize = 8;
 constexpr int ritzKeptStarts = ritzBasisSize - 1;
 
-// The Ritz point is taken only when R there from its products and the Ritz
-// value agree to this, relatively.
+// R at the Ritz point, formed from its combined products, is taken as it
+// stands only when it agrees with the Ritz value to this, relatively;
+// otherwise the point's products are formed afresh before it is judged.
 constexpr double ritzAgreement = 1e-8;
 
 // The least relative fall of R for which the Ritz point is taken. A step
@@ -26,6 +27,14 @@ constexpr double ritzLeastFall = 1e-12;
 // Relative difference between R from the corrected scalars and R formed
 // afresh beyond which a sweep goes on from the fresh ones.
 constexpr double ritzDrift = 1e-10;
+
+// Products are used as they stand while the largest magnitude they were
+// summed at (their scale, see RitzHistory) is at most this many times their
+// largest entry now (their amplification): they have then lost at most
+// about 20 bits, some 2e-10 of their size, to cancellation. Beyond it they
+// are formed afresh. Below it the rounding they carry is allowed for where
+// a Ritz point is judged.
+constexpr double ritzTrustedAmplification = 0x1p20;
 
 // v minimising v'Av / v'Bv for symmetric m-by-m A and B (column-major, both
 // triangles read as given, so they must be symmetric), over the directions
@@ -46,6 +55,16 @@ bool lowestRitzVector(int m, const double* A, const double* B, double* v, double
 // used as a ring; the scalars below belong to the slots. xPx[i][j] (and
 // xQx) is x_i'P x_j with the newer of the two vectors on the left, the
 // product of the older on the right, kept for both orders of i and j.
+//
+// The scale of a product vector estimates the magnitude its rounding is
+// relative to: the largest magnitude its entries were summed at since it
+// was last formed afresh (its largest entry then). A sweep's corrections pass
+// through at least the magnitudes at its two ends; a combination sum_i u_i b_i
+// adds its own rounding, relative to sum_i |u_i| max_j |b_ij|, to the errors
+// the b_i carry, which came mostly from the history they share and so
+// combine as the coefficients do: its scale is the larger of that and
+// |sum_i u_i scale_i|. A scale far above the vector's own largest entry means
+// digits lost to cancellation.
 struct RitzHistory {
     double* slots;
     int count;   // starts kept, at most ritzKeptStarts
@@ -55,6 +74,14 @@ struct RitzHistory {
     double dx[ritzKeptStarts];
     double xPx[ritzKeptStarts][ritzKeptStarts];
     double xQx[ritzKeptStarts][ritzKeptStarts];
+    double scaleP[ritzKeptStarts];  // of each slot's P x_i and Q x_i
+    double scaleQ[ritzKeptStarts];
+    double largestP[ritzKeptStarts];  // their largest entries
+    double largestQ[ritzKeptStarts];
+    double runningScaleP;  // of the running P x and Q x, and their largest
+    double runningScaleQ;  // entries as last measured
+    double runningLargestP;
+    double runningLargestQ;
 };
 
 // Doubles of memory `slots` needs.
@@ -65,21 +92,37 @@ constexpr std::int64_t ritzHistoryDoubles(std::int64_t n) { return 3 * ritzKeptS
 void startRitzHistory(RitzHistory& h, double* slots, const RatioProblem& p, const double* x,
                       const double* Px, const double* Qx, const Scalars& s);
 
-// At a checkpoint, with Px and Qx up to date for the point y = x reached:
-// the lowest point of R on span{(y, 1), (x_i, 1)} over the kept starts x_i,
-// in the bordered pencil [P c; c' 2 alpha], [Q d; d' 2 beta], read back as
-// the combination whose last entry is 1 (or, for a homogeneous ratio,
-// scaled so that D there is D(y) and y's coefficient is not negative).
-// Taken only when every entry is finite, D keeps its sign at y, and R there
-// agrees with the Ritz value to ritzAgreement and falls below R(y) by more
-// than ritzLeastFall and than four times that disagreement, R and D formed
-// from scalars formed afresh: then x, Px and Qx are replaced (the products
-// the same combination of the kept products), s becomes the fresh scalars
-// and the result is true. Otherwise s is replaced by y's scalars formed
-// afresh only where R from it has drifted from R from them by more than
-// ritzDrift, relatively, and the result is false. Either way the point kept
-// becomes the next sweep start, the oldest start dropped.
-bool ritzStep(RitzHistory& h, const RatioProblem& p, double* x, double* Px, double* Qx, Scalars& s);
+// The running products Px and Qx (n each) were just formed afresh.
+void noteFreshProducts(RitzHistory& h, const double* Px, const double* Qx, std::int64_t n);
+
+// What a Ritz step did to the state.
+struct RitzOutcome {
+    bool accepted;  // x moved to the Ritz point
+    bool fresh;     // Px and Qx are now the BLAS's products of x (formed afresh)
+    bool changed;   // x, Px, Qx or the scalars changed
+};
+
+// At a checkpoint, with Px and Qx up to date for the point y = x reached.
+// First, where y's products have lost too many digits to cancellation
+// (their scale above ritzTrustedAmplification times their largest entry),
+// they and the scalars are formed afresh. Then the lowest point of R on
+// span{(y, 1), (x_i, 1)} over the kept starts x_i, in the bordered pencil
+// [P c; c' 2 alpha], [Q d; d' 2 beta], read back as the combination whose
+// last entry is 1 (or, for a homogeneous ratio, scaled so that D there is
+// D(y) and y's coefficient is not negative), with its products the same
+// combination of the kept ones. Those products are formed afresh when the
+// combination may have lost digits (its scale above the trusted
+// amplification) or R from them disagrees with the Ritz value by more than
+// ritzAgreement, relatively. The point is taken when every entry is finite,
+// D keeps its sign at y, and R there falls below R(y) by more than
+// ritzLeastFall relatively and, where the products are not fresh, by more
+// than four times that disagreement, R and D formed from scalars formed
+// afresh from the products: then x, Px, Qx and s are replaced. Otherwise s
+// is replaced by y's scalars formed afresh only where R from it has drifted
+// from R from them by more than ritzDrift, relatively. Either way the point
+// kept becomes the next sweep start, the oldest start dropped.
+RitzOutcome ritzStep(RitzHistory& h, const RatioProblem& p, double* x, double* Px, double* Qx,
+                     Scalars& s);
 
 }  // namespace brelvane
 

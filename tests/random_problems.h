@@ -76,6 +76,47 @@ inline Problem generalProblem(std::mt19937_64& rng, std::int64_t minN, std::int6
     return p;
 }
 
+// A ratio with linear terms whose minimiser lies far from x0 = 0: the
+// bordered pencil (Pb, Qb) of order n + 1 (Pb Gaussian-like, Qb diagonally
+// dominant and so positive definite), its variables shifted by s of size
+// `distance`: P = Pb's leading block, c = Pb(:, n) - P s, alpha =
+// z'Pb z / 2 for z = (-s, 1), and Q, d, beta alike. R(x) is then the
+// bordered quotient at (x - s, 1), whose minimum is the pencil's lowest
+// eigenvalue, reached near x = s; the large, nearly cancelling terms are what
+// makes products lose digits as the descent travels there.
+inline Problem farProblem(std::mt19937_64& rng, std::int64_t n, double distance) {
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    const std::int64_t m = n + 1;
+    const std::vector<double> Pb = symmetricMatrix(m, [&](std::int64_t, std::int64_t) { return u(rng); });
+    const std::vector<double> Qb = symmetricMatrix(m, [&](std::int64_t i, std::int64_t j) {
+        return i == j ? static_cast<double>(m) + u(rng) : u(rng);
+    });
+    std::vector<double> z(static_cast<std::size_t>(m), 1.0);
+    for (std::int64_t i = 0; i < n; ++i) z[i] = -distance * u(rng);
+    Problem p;
+    p.n = n;
+    p.x0.assign(static_cast<std::size_t>(n), 0.0);
+    auto shift = [&](const std::vector<double>& B, std::vector<double>& A, std::vector<double>& a,
+                     double& constant) {
+        A.assign(static_cast<std::size_t>(n * n), 0.0);
+        a.assign(static_cast<std::size_t>(n), 0.0);
+        for (std::int64_t j = 0; j < n; ++j)
+            for (std::int64_t i = 0; i < n; ++i) A[i + j * n] = B[i + j * m];
+        double zBz = 0.0;
+        for (std::int64_t i = 0; i < m; ++i) {
+            double Bz = 0.0;
+            for (std::int64_t l = 0; l < m; ++l) Bz += B[i + l * m] * z[l];
+            if (i < n) a[i] = Bz;
+            zBz += z[i] * Bz;
+        }
+        constant = zBz / 2.0;
+    };
+    shift(Pb, p.P, p.c, p.alpha);
+    shift(Qb, p.Q, p.d, p.beta);
+    p.iterations = 0;
+    return p;
+}
+
 // The power of two w with w^2 q in [1, 4), found by halving and doubling.
 inline double powerOfTwoFor(double q) {
     double w = 1.0;

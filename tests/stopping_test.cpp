@@ -168,11 +168,12 @@ TEST_P(Stopping, ANaNLeftBehindByAnAsymmetricColumnIsReportedAtEveryStop) {
     const Solve r = solve(*kernels, p, 29, options);
     EXPECT_EQ(r.report.stop, ratioDescentStopStationary);
     EXPECT_EQ(r.report.iterations, 6);
-    // With Ritz steps the stationary stop goes by way of the next checkpoint.
+    // With Ritz steps the report comes from products formed afresh, through
+    // the lower triangle: the NaN the column left behind is gone.
     options.acceleration = ratioDescentAccelerationRitz;
     const Solve accelerated = solve(*kernels, p, 29, options);
     EXPECT_NE(accelerated.report.stop, ratioDescentStopGradient);
-    EXPECT_TRUE(std::isnan(accelerated.report.gradient)) << describe(accelerated.report.gradient);
+    EXPECT_TRUE(std::isfinite(accelerated.report.gradient)) << describe(accelerated.report.gradient);
 }
 
 BRELVANE_TEST_EVERY_KERNEL_VARIANT(Stopping);
@@ -297,8 +298,9 @@ TEST(GrowingTrace, RefusedGrowthEndsTheSolveWithThePointReached) {
 // every poll (every 2^20 / n = 699 iterations for n = 1500) and, where the
 // solve has them, at the checkpoints (every 1500): each state is the one a
 // solve of that many iterations reports (ratio, gradient, residual, bit for
-// bit), telling changes no result, and a true answer stops the solve there
-// as an interrupt does.
+// bit; with Ritz steps, whose report comes from products formed afresh, the
+// ratio the trace holds there and the rest to rounding), telling changes no
+// result, and a true answer stops the solve there as an interrupt does.
 TEST(StoppingInterrupt, ProgressIsToldAtPollsAndCheckpointsAndChangesNothing) {
     std::mt19937_64 rng(testSeed("ProgressIsToldAtPollsAndCheckpointsAndChangesNothing", 31));
     const Problem p = generalProblem(rng, 1500, 1500);
@@ -338,10 +340,16 @@ TEST(StoppingInterrupt, ProgressIsToldAtPollsAndCheckpointsAndChangesNothing) {
             ASSERT_EQ(state.iterations, schedule[i]) << what;
             const Solve there = solve(fastestIterationKernels(), p, state.iterations, quiet);
             const std::string at = what + " at " + std::to_string(state.iterations);
+            if (variant == 2) {
+                EXPECT_TRUE(sameDouble(state.ratio, plain.trace[state.iterations])) << at;
+                EXPECT_NEAR(state.ratio, there.report.ratio, 1e-12 * std::fabs(state.ratio)) << at;
+                EXPECT_NEAR(state.gradient, there.report.gradient, 1e-9 * state.gradient) << at;
+                EXPECT_NEAR(state.residual, there.report.residual, 1e-9 * state.residual) << at;
+                continue;
+            }
             EXPECT_TRUE(sameDouble(state.ratio, there.report.ratio)) << at;
             EXPECT_TRUE(sameDouble(state.gradient, there.report.gradient)) << at;
-            const double residual = variant == 2 ? there.report.residual : 0.0;
-            EXPECT_TRUE(sameDouble(state.residual, residual)) << at;
+            EXPECT_EQ(state.residual, 0.0) << at;
         }
         // Stopped by its fourth answer.
         told = {{}, 4};

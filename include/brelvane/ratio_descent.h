@@ -59,8 +59,17 @@ enum RatioDescentStop {
     // The interrupt poll or the progress callback answered true, or a
     // growing trace could not grow (the status tells which).
     ratioDescentStopInterrupted = 3,
-    // At a checkpoint, the relative residual was <= tolerance.
+    // At a checkpoint, the relative residual was <= tolerance (with Ritz
+    // acceleration, eta of products formed afresh).
     ratioDescentStopTolerance = 4,
+    // With a tolerance: over the last 5 checkpoints eta did not come below
+    // 7/8 of its lowest before them and R did not fall by more than its
+    // rounding, so the tolerance is below what the rounding of this problem
+    // lets eta reach.
+    ratioDescentStopStalled = 5,
+    // With a tolerance or Ritz acceleration: R was NaN or infinite at a
+    // checkpoint (at the start included).
+    ratioDescentStopNotFinite = 6,
 };
 
 // How the coordinate choice weighs the partial derivatives.
@@ -99,9 +108,13 @@ enum RatioDescentAcceleration {
     // (x, 1), when that point is finite, keeps the sign of D and lowers R by
     // more than rounding; otherwise the descent goes on as without it. Built
     // from the running products and those kept from earlier checkpoints, so
-    // nothing n-by-n is read: O(m^2 n) per checkpoint for m = 8 vectors,
-    // against O(n^2) for the sweep before it, and 21 n doubles of work
-    // memory.
+    // nothing n-by-n is read while they can be trusted: O(m^2 n) per
+    // checkpoint for m = 8 vectors, against O(n^2) for the sweep before it,
+    // and 21 n doubles of work memory. Products that may have lost digits
+    // (a combination that cancels, a descent that went far and came back)
+    // are formed afresh through the BLAS, as they are before a tolerance
+    // stop and at the end of the solve: everything the report and the
+    // trace's last entry say is then true of the x returned, to rounding.
     ratioDescentAccelerationRitz = 1,
 };
 
@@ -138,12 +151,21 @@ struct RatioDescentOptions {
     // scaling.
     RatioDescentScaling scaling = ratioDescentScalingNone;
     // Stop at a checkpoint (before the first iteration, and every max(n, 2)
-    // iterations after the Ritz step if any) once the relative residual
-    //   eta = max_j |gN_j - R gD_j| / (max_j |gN_j| + |R| max_j |gD_j|),
+    // iterations after the Ritz step if any) once the relative residual of
+    // the bordered pencil at (x, 1),
+    //   eta = max(max_j w_j |gN_j - R gD_j|, w0 |lN - R lD|)
+    //         / (max(max_j w_j |gN_j|, w0 |lN|) + |R| max(max_j w_j |gD_j|, w0 |lD|)),
     //   gN = P x + c, gD = Q x + d (the running products),
-    // is <= this. eta is 0 exactly where R is stationary, at most 1, and
-    // unchanged when N or D is multiplied by a constant; NaN never stops.
-    // 0 never stops.
+    //   lN = c'x + 2 alpha, lD = d'x + 2 beta,
+    // is <= this, where w_j are the weights of diagonal scaling (see
+    // ratioDescentScalingDiagonal, whatever the scaling of the choice) and
+    // w0 the same rule's weight for 2 beta (or |2 alpha|). eta is 0 exactly
+    // where R is stationary, at most 1, unchanged when N or D is multiplied
+    // by a constant or a variable is measured in units 2^m times larger,
+    // and cannot be small far from a stationary point merely because x is
+    // large; NaN never stops. 0 never stops. With a tolerance the solve also stops when it has
+    // stalled (ratioDescentStopStalled) or R is not finite
+    // (ratioDescentStopNotFinite).
     double tolerance = 0.0;
     // Any value other than ratioDescentAccelerationRitz is none.
     RatioDescentAcceleration acceleration = ratioDescentAccelerationNone;
@@ -213,6 +235,8 @@ struct RatioDescentReport {
     // R at the returned x from the running scalars: the last trace entry.
     double ratio = 0.0;
     // eta (see RatioDescentOptions::tolerance) at the returned x; 0 for n < 1.
+    // With Ritz acceleration the gradient, ratio and residual come from
+    // products formed afresh at the end (unless the solve was interrupted).
     double residual = 0.0;
     // Ritz steps taken.
     std::int64_t accelerations = 0;
@@ -228,6 +252,10 @@ struct RatioDescentReport {
     std::int64_t rises = 0;
     // Threads that shared the pass.
     int threads = 1;
+    // N(x0) and D(x0) as the start-up forms them (R(x0) is their quotient):
+    // why R(x0) is not finite when it is not.
+    double startNumerator = 0.0;
+    double startDenominator = 0.0;
 };
 
 // x <- the point reached from x0 after `iterations` greedy coordinate steps
