@@ -571,6 +571,16 @@ void showFinal(const Display& d, const RatioDescentReport& r, std::int64_t itera
                           "for bit; the rest would repeat it)",
                           done, asked);
             break;
+        case ratioDescentStopStalled:
+            std::snprintf(why, sizeof why,
+                          "stalled after %lld of %lld iterations: the residual stopped falling "
+                          "above Tolerance = %g",
+                          done, asked, o.tolerance);
+            break;
+        case ratioDescentStopNotFinite:
+            std::snprintf(why, sizeof why,
+                          "stopped after %lld of %lld iterations: R is not finite", done, asked);
+            break;
         default: std::snprintf(why, sizeof why, "ran all %lld iterations", asked);
     }
     char line[400];
@@ -620,6 +630,8 @@ const char* stopName(RatioDescentStop stop) {
         case ratioDescentStopGradient: return "gradient";
         case ratioDescentStopStationary: return "stationary";
         case ratioDescentStopTolerance: return "tolerance";
+        case ratioDescentStopStalled: return "stalled";
+        case ratioDescentStopNotFinite: return "notFinite";
         default: return "iterations";
     }
 }
@@ -646,9 +658,10 @@ mxArray* reportStruct(const RatioDescentReport& report, RatioDescentScaling scal
     return info;
 }
 
-// Once per call, after the results are stored: a warning the user can turn
-// off (or into an error) by its identifier, so it must come when nothing of
-// ours is held.
+// The warnings below come once per call, after the results are stored: a
+// warning the user can turn off (or into an error) by its identifier, so it
+// must come when nothing of ours is held.
+
 void warnOfRises(const RatioDescentReport& report) {
     if (report.rises == 0) return;
     char message[400];
@@ -660,6 +673,72 @@ void warnOfRises(const RatioDescentReport& report) {
         "or across a pole of R, and x is not a minimiser. info.rises counts these steps.",
         static_cast<long long>(report.rises), static_cast<long long>(report.iterations));
     mexWarnMsgIdAndTxt("Brelvane:rise", "%s", message);
+}
+
+// "P(3,1) = 0 but P(1,3) = 0.5" into text[160], 1-based as MATLAB counts.
+void describeAsymmetry(const char* name, const Asymmetry& a, char* text) {
+    std::snprintf(text, 160, "%s(%lld,%lld) = %.17g but %s(%lld,%lld) = %.17g", name,
+                  static_cast<long long>(a.row + 1), static_cast<long long>(a.column + 1), a.lower,
+                  name, static_cast<long long>(a.column + 1), static_cast<long long>(a.row + 1),
+                  a.upper);
+}
+
+void warnOfAsymmetry(const Asymmetry& P, const Asymmetry& Q) {
+    if (!P.found && !Q.found) return;
+    char pairs[2][160] = {"", ""};
+    if (P.found) describeAsymmetry("P", P, pairs[0]);
+    if (Q.found) describeAsymmetry("Q", Q, pairs[1]);
+    const char* names = P.found && Q.found ? "P and Q are" : P.found ? "P is" : "Q is";
+    char message[800];
+    std::snprintf(message, sizeof message,
+                  "%s not symmetric: %s%s%s (entries across the diagonal differ by more than 1e-10 "
+                  "of the larger of them or of the square root of their diagonal entries' "
+                  "product, or one triangle is zero and the other is not). The solver reads the "
+                  "lower triangle at the start and whole columns after, so the result is that "
+                  "of neither the matrix nor its transpose: pass (A + A')/2.",
+                  names, pairs[0], P.found && Q.found ? "; " : "", pairs[1]);
+    mexWarnMsgIdAndTxt("Brelvane:notSymmetric", "%s", message);
+}
+
+// R(x0) not finite, and why; or R becoming so later in a call that stopped
+// for it.
+void warnOfNonFiniteRatio(const RatioDescentReport& report, double startRatio, bool checkpoints) {
+    const double N = report.startNumerator;
+    const double D = report.startDenominator;
+    char message[600];
+    if (!std::isfinite(startRatio)) {
+        const char* why =
+            D == 0.0 ? "D(x0) = 0: start where the denominator is nonzero (with x0 = zeros(n, 1), "
+                       "D(x0) is beta)"
+            : std::isnan(N) || std::isnan(D)
+                ? "N(x0) or D(x0) is NaN: x0, P, Q, c, d, alpha or beta holds NaN, or infinities "
+                  "that cancel"
+                : "N(x0) or D(x0) is infinite: x0 or the data hold Inf, or N or D overflows at x0";
+        std::snprintf(message, sizeof message, "R(x0) = %g: %s. %s", startRatio, why,
+                      checkpoints ? "The call stopped at once (info.stop = 'notFinite')."
+                                  : "The descent cannot move from such a point.");
+    } else if (report.stop == ratioDescentStopNotFinite) {
+        std::snprintf(message, sizeof message,
+                      "R became %g by iteration %lld (a step reached a point where D = 0, or N or "
+                      "D overflowed), and the call stopped there (info.stop = 'notFinite').",
+                      report.ratio, static_cast<long long>(report.iterations));
+    } else {
+        return;
+    }
+    mexWarnMsgIdAndTxt("Brelvane:ratioNotFinite", "%s", message);
+}
+
+void warnOfStall(const RatioDescentReport& report, double tolerance) {
+    if (report.stop != ratioDescentStopStalled) return;
+    char message[500];
+    std::snprintf(message, sizeof message,
+                  "The relative residual stopped falling at %.3g, above Tolerance = %g, and R "
+                  "has not fallen by more than its rounding over the last 5 sweeps: the "
+                  "tolerance is below what double precision resolves for this problem. x is the "
+                  "point reached and info.residual its residual; a tolerance above it ends such "
+                  "a call without this warning.",
+                  report.residual, tolerance);
+    mexWarnMsgIdAndTxt("Brelvane:stalled", "%s", message);
 }
 
 }  // namespace
@@ -683,6 +762,11 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const double beta = requireRealScalar(prhs[6], "beta");
     DisplayLevel displayLevel;
     RatioDescentOptions options = readOptions(nrhs, prhs, displayLevel);
+    // The plain call looks at about 3n pairs, enough to catch a triangle
+    // stored alone; a call with info or options at every pair.
+    const bool wholeCheck = nlhs >= 3 || nrhs > inputCount;
+    const Asymmetry asymmetryP = findAsymmetry(P, n, wholeCheck);
+    const Asymmetry asymmetryQ = findAsymmetry(Q, n, wholeCheck);
 
     HostInterrupt host = findHostInterrupt();
     // Below the size where sharing pays the count stays 1 whatever the
@@ -733,6 +817,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
              static_cast<long long>(trace.refused), trace.refused == 1 ? "" : "s",
              static_cast<long long>(report.iterations), report.iterations == 1 ? "" : "s");
     requireSolved(status, n);
+    const double startRatio = report.startNumerator / report.startDenominator;
     // r ends at the returned point, except that a stationary stop fills it out
     // to the full count.
     if (wantTrace)
@@ -741,5 +826,9 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
                                               : report.iterations + 1);
     if (nlhs >= 3) plhs[2] = reportStruct(report, options.scaling);
     showFinal(display, report, count, options);
+    warnOfAsymmetry(asymmetryP, asymmetryQ);
+    warnOfNonFiniteRatio(report, startRatio,
+                         options.tolerance > 0.0 || options.acceleration == ratioDescentAccelerationRitz);
+    warnOfStall(report, options.tolerance);
     warnOfRises(report);
 }

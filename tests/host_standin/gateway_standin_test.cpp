@@ -329,7 +329,7 @@ TEST(GatewayOnStandinHost, ToleranceAndInfoAgreeWithTheSolverBitForBit) {
     // some go stationary; the relative tolerance likewise from the residual;
     // with and without scaling and acceleration, which the gateway passes on.
     std::mt19937_64 rng(testSeed("ToleranceAndInfoAgreeWithTheSolverBitForBit", 11));
-    int stops[5] = {0, 0, 0, 0, 0};
+    int stops[7] = {};
     int rises = 0;
     for (int i = 0; i < 300; ++i) {
         Problem p = i % 2 ? dyadicProblem(rng, 9) : generalProblem(rng, 1, 12);
@@ -357,7 +357,7 @@ TEST(GatewayOnStandinHost, ToleranceAndInfoAgreeWithTheSolverBitForBit) {
                                           p.n, p.iterations, options, &want),
                   ratioDescentOk);
         ++stops[want.stop];
-        const bool cut = want.stop == ratioDescentStopGradient || want.stop == ratioDescentStopTolerance;
+        const bool cut = want.stop != ratioDescentStopStationary && want.stop != ratioDescentStopIterations;
         const std::size_t rows = static_cast<std::size_t>(cut ? want.iterations : p.iterations) + 1;
 
         Arguments args(p, static_cast<double>(p.n), static_cast<double>(p.iterations));
@@ -387,7 +387,8 @@ TEST(GatewayOnStandinHost, ToleranceAndInfoAgreeWithTheSolverBitForBit) {
                     info->n == 1 && info->fieldCount == 9)
             << what;
         EXPECT_EQ(textOf(field(info, "scaling")), scaled ? "diagonal" : "none") << what;
-        const char* const stopNames[] = {"iterations", "gradient", "stationary", "", "tolerance"};
+        const char* const stopNames[] = {"iterations", "gradient",  "stationary", "",
+                                         "tolerance",  "stalled", "notFinite"};
         EXPECT_EQ(textOf(field(info, "stop")), stopNames[want.stop]) << what;
         expectColumn(field(info, "iterations"), 1, {static_cast<double>(want.iterations)}, what);
         expectColumn(field(info, "gradient"), 1, {want.gradient}, what + ": gradient");
@@ -397,10 +398,19 @@ TEST(GatewayOnStandinHost, ToleranceAndInfoAgreeWithTheSolverBitForBit) {
                      what + ": accelerations");
         expectColumn(field(info, "rises"), 1, {static_cast<double>(want.rises)}, what + ": rises");
         rises += want.rises > 0;
-        // A warning when, and only when, some step raised R.
-        ASSERT_EQ(standin::warningsRaised().size(), want.rises > 0 ? 1u : 0u) << what;
-        if (want.rises > 0)
-            EXPECT_EQ(standin::warningsRaised()[0].id, "Brelvane:rise") << what;
+        // The warnings, each once, in this order, when and only when its
+        // condition holds: an asymmetric P or Q, R not finite at the start or
+        // the stop for it, a stall, a step that raised R.
+        std::vector<std::string> warnings;
+        if (findAsymmetry(p.P.data(), p.n, true).found || findAsymmetry(p.Q.data(), p.n, true).found)
+            warnings.push_back("Brelvane:notSymmetric");
+        if (!std::isfinite(trace[0]) || want.stop == ratioDescentStopNotFinite)
+            warnings.push_back("Brelvane:ratioNotFinite");
+        if (want.stop == ratioDescentStopStalled) warnings.push_back("Brelvane:stalled");
+        if (want.rises > 0) warnings.push_back("Brelvane:rise");
+        ASSERT_EQ(standin::warningsRaised().size(), warnings.size()) << what;
+        for (std::size_t w = 0; w < warnings.size(); ++w)
+            EXPECT_EQ(standin::warningsRaised()[w].id, warnings[w]) << what;
         expectColumn(field(info, "threads"), 1, {1.0}, what + ": threads");
         // A gradient stop gives the point the call without a tolerance gives with
         // that count.
