@@ -270,32 +270,63 @@ double relativeResidual(const RatioProblem& p, const double* Px, const double* Q
     return bottom == 0.0 ? 0.0 : top / bottom;
 }
 
-// A solve with a tolerance is stalled when, over the last stallWindow
-// checkpoints, eta has not come below 7/8 of the lowest it had before them,
-// and R has not fallen by more than its rounding (2^-49 times the
-// ratioMagnitude at each end): the descent can no longer get nearer, and eta
-// hovers at the floor its own rounding sets.
-constexpr int stallWindow = 5;
+// log2(v) to within 0.09 for positive finite v, from the exponent and the
+// mantissa alone: the same bits on every platform, whatever its libm.
+double roughLog2(double v) {
+    int e = 0;
+    const double m = std::frexp(v, &e);  // v = m 2^e, m in [0.5, 1)
+    return (e - 1) + (2.0 * m - 1.0);
+}
+
+// A solve with a tolerance is stalled when, over a window of its last
+// checkpoints (at least stallWindow, and at least half as many as came before
+// the window), R has not fallen by more than the rounding its corrections
+// gather (2^-49 times the ratioMagnitude at each end, times the square root
+// of the iterations in the window: each correction rounds by a few units of
+// 2^-53 of it, in no preferred direction), and eta is not falling fast enough to reach
+// the tolerance: at the rate its lowest value fell over the window, it would
+// take more checkpoints than the solve has spent so far (none would do when
+// it did not fall). The descent then hovers at the floor its own rounding
+// sets, or crawls where R can no longer show its progress. A window ends, and
+// the next begins, once it is as long as what came before it.
+constexpr std::int64_t stallWindow = 5;
 
 struct StallWatch {
-    double eta[stallWindow + 1];  // ring of the last checkpoints
-    double R[stallWindow + 1];
-    double rounding[stallWindow + 1];
-    std::int64_t seen = 0;
-    double lowestBefore = std::numeric_limits<double>::infinity();  // before the window
+    std::int64_t seen = 0;   // checkpoints so far
+    std::int64_t start = 0;  // the checkpoint the window starts from
+    double lowestBefore = std::numeric_limits<double>::infinity();  // eta up to start
+    double lowestSince = std::numeric_limits<double>::infinity();   // eta after it
+    double startR = 0.0;
+    double startRounding = 0.0;
 
-    bool stalled(double e, double r, double roundingOfR) {
-        const int now = static_cast<int>(seen % (stallWindow + 1));
-        eta[now] = e, R[now] = r, rounding[now] = roundingOfR;
-        if (seen++ < stallWindow) return false;
-        const int start = static_cast<int>(seen % (stallWindow + 1));  // the window's reference
-        lowestBefore = std::fmin(lowestBefore, eta[start]);
-        double lowestSince = std::numeric_limits<double>::infinity();
-        for (int i = 0; i <= stallWindow; ++i)
-            if (i != start) lowestSince = std::fmin(lowestSince, eta[i]);
-        const bool etaFell = lowestSince < 0.875 * lowestBefore;
-        const bool ratioFell = R[start] - r > rounding[start] + roundingOfR;
-        return !etaFell && !ratioFell;
+    bool stalled(double e, double R, double rounding, double tolerance, std::int64_t interval) {
+        const std::int64_t c = seen++;
+        if (c == 0) {
+            lowestBefore = std::fmin(lowestBefore, e);
+            startR = R, startRounding = rounding;
+            return false;
+        }
+        lowestSince = std::fmin(lowestSince, e);
+        const std::int64_t span = c - start;
+        bool stall = false;
+        const double gathered = std::sqrt(static_cast<double>(span * interval));
+        if (span >= stallWindow && 2 * span >= start &&
+            !(startR - R > (startRounding + rounding) * gathered)) {
+            if (!(lowestSince < lowestBefore)) {
+                stall = true;
+            } else {
+                // log2 of eta: bits gained per checkpoint, and bits still to go.
+                const double rate = (roughLog2(lowestBefore) - roughLog2(lowestSince)) /
+                                    static_cast<double>(span);
+                stall = roughLog2(lowestSince) - roughLog2(tolerance) > rate * static_cast<double>(c);
+            }
+        }
+        if (span >= stallWindow && span >= start) {
+            lowestBefore = std::fmin(lowestBefore, lowestSince);
+            lowestSince = std::numeric_limits<double>::infinity();
+            start = c, startR = R, startRounding = rounding;
+        }
+        return stall;
     }
 };
 
@@ -398,7 +429,8 @@ RatioDescentStop checkpoint(Solve<Choice>& v, State& st, std::int64_t t, bool& c
     }
     if (eta <= cp.tolerance) return ratioDescentStopTolerance;
     const double R = st.N / st.D;
-    if (cp.stall.stalled(eta, R, 0x1p-49 * ratioMagnitude(p, st.s, R, st.D)))
+    if (cp.stall.stalled(eta, R, 0x1p-49 * ratioMagnitude(p, st.s, R, st.D), cp.tolerance,
+                         cp.interval))
         return ratioDescentStopStalled;
     return ratioDescentStopIterations;
 }

@@ -223,18 +223,31 @@ private:
         return brelvane::ratioDescentStopIterations;
     }
 
-    // No clear fall of eta and no fall of R beyond rounding over the last
-    // five checkpoints.
+    // Over the window [start, c] (at least 5 checkpoints, and half as many
+    // as before it): no fall of R beyond the rounding of its corrections, and eta, at the rate its
+    // lowest fell, needing more checkpoints than c to reach the tolerance
+    // (log2 read off the exponent and mantissa). A window as long as what
+    // came before it ends there.
+    static double roughLog2(double v) {
+        int e = 0;
+        const double m = std::frexp(v, &e);
+        return (e - 1) + (2.0 * m - 1.0);
+    }
     bool stalled(double eta, double R, double rounding) {
         etas_.push_back(eta), Rs_.push_back(R), roundings_.push_back(rounding);
-        const std::size_t c = etas_.size() - 1;
-        if (c < 5) return false;
-        double before = std::numeric_limits<double>::infinity(), since = before;
-        for (std::size_t i = 0; i <= c - 5; ++i) before = std::fmin(before, etas_[i]);
-        for (std::size_t i = c - 4; i <= c; ++i) since = std::fmin(since, etas_[i]);
-        const bool etaFell = since < 0.875 * before;
-        const bool ratioFell = Rs_[c - 5] - R > roundings_[c - 5] + rounding;
-        return !etaFell && !ratioFell;
+        const std::int64_t c = static_cast<std::int64_t>(etas_.size()) - 1, span = c - start_;
+        bool stall = false;
+        const double gathered = std::sqrt(static_cast<double>(span * L_));
+        if (span >= 5 && 2 * span >= start_ && !(Rs_[start_] - R > (roundings_[start_] + rounding) * gathered)) {
+            double before = std::numeric_limits<double>::infinity(), since = before;
+            for (std::int64_t i = 0; i <= start_; ++i) before = std::fmin(before, etas_[i]);
+            for (std::int64_t i = start_ + 1; i <= c; ++i) since = std::fmin(since, etas_[i]);
+            stall = !(since < before) || roughLog2(since) - roughLog2(o_.tolerance) >
+                                             (roughLog2(before) - roughLog2(since)) / static_cast<double>(span) *
+                                                 static_cast<double>(c);
+        }
+        if (span >= 5 && span >= start_) start_ = c;
+        return stall;
     }
 
     // The Ritz step of the checkpoint after t iterations; true when it
@@ -384,6 +397,7 @@ private:
     double xPx_ = 0, cx_ = 0, xQx_ = 0, dx_ = 0;
     std::deque<PlainPoint> kept_;
     std::vector<double> etas_, Rs_, roundings_;
+    std::int64_t start_ = 0;
 };
 
 #endif
