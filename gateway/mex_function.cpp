@@ -728,16 +728,20 @@ void warnOfNonFiniteRatio(const RatioDescentReport& report, double startRatio, b
     mexWarnMsgIdAndTxt("Brelvane:ratioNotFinite", "%s", message);
 }
 
-void warnOfStall(const RatioDescentReport& report, double tolerance) {
+void warnOfStall(const RatioDescentReport& report, double tolerance, RatioDescentScaling scaling) {
     if (report.stop != ratioDescentStopStalled) return;
-    char message[500];
+    char message[600];
     std::snprintf(message, sizeof message,
                   "The relative residual stopped falling at %.3g, above Tolerance = %g, and R "
                   "has not fallen by more than its rounding over the last 5 sweeps: the "
-                  "tolerance is below what double precision resolves for this problem. x is the "
-                  "point reached and info.residual its residual; a tolerance above it ends such "
-                  "a call without this warning.",
-                  report.residual, tolerance);
+                  "tolerance is below what double precision resolves for this problem, or the "
+                  "descent has slowed to a crawl%s. x is the point reached and info.residual its "
+                  "residual.",
+                  report.residual, tolerance,
+                  scaling == ratioDescentScalingDiagonal
+                      ? ""
+                      : " (on variables in very different units, 'Scaling', 'diagonal' lets it "
+                        "go on)");
     mexWarnMsgIdAndTxt("Brelvane:stalled", "%s", message);
 }
 
@@ -829,6 +833,6 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     warnOfAsymmetry(asymmetryP, asymmetryQ);
     warnOfNonFiniteRatio(report, startRatio,
                          options.tolerance > 0.0 || options.acceleration == ratioDescentAccelerationRitz);
-    warnOfStall(report, options.tolerance);
+    warnOfStall(report, options.tolerance, options.scaling);
     warnOfRises(report);
 }
