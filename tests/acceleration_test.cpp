@@ -190,3 +190,74 @@ TEST(Acceleration, ToleranceStopsAtTheFirstCheckpointWithinIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// R, eta and the largest |dR/dx_j| at x, formed afresh from products through
+// the BLAS, plainly; and the magnitude R's rounding is relative to.
+struct Afresh {
+    double R, eta, gradient, magnitude;
+};
+
+Afresh formedAfresh(const Problem& p, const std::vector<double>& x) {
+    const std::int64_t n = p.n;
+    const std::vector<double> Px = blasProduct(p.P, x, n), Qx = blasProduct(p.Q, x, n);
+    double xPx = 0, cx = 0, xQx = 0, dx = 0;
+    for (std::int64_t j = 0; j < n; ++j)
+        xPx += x[j] * Px[j], cx += x[j] * p.c[j], xQx += x[j] * Qx[j], dx += p.d[j] * x[j];
+    const double N = (0.5 * xPx + cx) + p.alpha, D = (0.5 * xQx + dx) + p.beta, R = N / D;
+    const std::vector<double> w = weightsOf(p);
+    const double wb = std::isnormal(2 * p.beta) && p.beta > 0 ? powerOfTwoFor(2 * p.beta) : 1.0;
+    const double lN = cx + 2 * p.alpha, lD = dx + 2 * p.beta;
+    double top = wb * std::fabs(lN - R * lD), gN = wb * std::fabs(lN), gD = wb * std::fabs(lD), g = 0;
+    for (std::int64_t j = 0; j < n; ++j) {
+        const double a = Px[j] + p.c[j], b = Qx[j] + p.d[j];
+        top = std::fmax(top, w[j] * std::fabs(a - R * b));
+        gN = std::fmax(gN, w[j] * std::fabs(a)), gD = std::fmax(gD, w[j] * std::fabs(b));
+        g = std::fmax(g, std::fabs(a / D - (b * R) / D));
+    }
+    const double sN = 0.5 * std::fabs(xPx) + std::fabs(cx) + std::fabs(p.alpha);
+    const double sD = 0.5 * std::fabs(xQx) + std::fabs(dx) + std::fabs(p.beta);
+    return {R, top / (gN + std::fabs(R) * gD), g, (sN + std::fabs(R) * sD) / std::fabs(D)};
+}
+
+// With Ritz steps the report and the trace's last entry are R, eta and the
+// gradient of the x returned, on far minimisers (whose combinations cancel)
+// and random ratios alike, whatever the stop; without, the plain descent's
+// running values, which the far ones leave further behind.
+TEST(TrueReport, RitzReportsWhatXItselfGives) {
+    std::mt19937_64 rng(testSeed("RitzReportsWhatXItselfGives", 2121));
+    const double distances[] = {1.0, 10.0, 100.0, 1000.0};
+    double plainWorst = 0;
+    for (int i = 0; i < 240; ++i) {
+        Problem p = i % 2 ? farProblem(rng, 3 + static_cast<std::int64_t>(rng() % 23), distances[rng() % 4])
+                          : generalProblem(rng, 2, 40);
+        const std::int64_t iterations = static_cast<std::int64_t>(1 + rng() % 300) * p.n;
+        RatioDescentOptions options;
+        options.acceleration = i % 3 ? ratioDescentAccelerationRitz : ratioDescentAccelerationNone;
+        if (rng() % 2) options.tolerance = std::pow(10.0, -static_cast<double>(4 + rng() % 9));
+        if (rng() % 4 == 0) options.scaling = ratioDescentScalingDiagonal;
+        const Solve got = solve(fastestIterationKernels(), p, iterations, options);
+        ASSERT_EQ(got.status, ratioDescentOk);
+        const Afresh want = formedAfresh(p, got.x);
+        const std::string what = "problem " + std::to_string(i) + ", n = " + std::to_string(p.n);
+        const double off = std::fabs(got.report.ratio - want.R) / (0x1p-52 * want.magnitude);
+        if (options.acceleration == ratioDescentAccelerationNone) {
+            plainWorst = std::fmax(plainWorst, off);
+            continue;
+        }
+        const bool cut = got.report.stop != ratioDescentStopStationary && got.report.stop != ratioDescentStopIterations;
+        EXPECT_TRUE(sameDouble(cut ? got.trace[got.report.iterations] : got.trace.back(), got.report.ratio)) << what;
+        // Products and sums formed as the solver forms them: what differs is
+        // the rounding of the 1e-100 put in place of exact zeros.
+        EXPECT_LE(off, 16.0) << what << ": R " << describe(got.report.ratio) << ", afresh " << describe(want.R);
+        EXPECT_NEAR(got.report.residual, want.eta, 1e-9 * want.eta + 1e-300) << what;
+        if (options.scaling == ratioDescentScalingNone)
+            EXPECT_NEAR(got.report.gradient, want.gradient, 1e-9 * want.gradient + 1e-300) << what;
+        if (got.report.stop == ratioDescentStopTolerance) EXPECT_LE(want.eta, options.tolerance * (1 + 1e-9)) << what;
+    }
+    std::printf("plain descent: R off by up to %.3g units of 2^-52 of its magnitude\n", plainWorst);
+    EXPECT_LE(plainWorst, 0x1p16);
+}
+
+}  // namespace
