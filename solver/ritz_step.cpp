@@ -391,8 +391,9 @@ bool ritzPoint(const RitzHistory& h, const Projection& j, double* u, double* rho
 // and forth, and keep a settled descent from ever becoming stationary. The
 // rounding of each ratio is 16 units of 2^-53 of its ratioMagnitude (as a
 // rise is judged) times its products' amplification (ay at y, an at the
-// point): products that carry rounding many times their size carry it into
-// N and D.
+// point), times the square root of its products' amplification: products
+// that carry rounding many times their size carry it into N and D, and the
+// square root takes that rounding as gathered in no preferred direction.
 bool worthTaking(const RatioProblem& p, const Projection& j, const Scalars& sn, double margin,
                  double ay, double an) {
     const double Dn = denominatorOf(sn, p);
@@ -449,15 +450,24 @@ double refreshIfUntrusted(RitzHistory& h, const RatioProblem& p, const double* x
     return 1.0;
 }
 
+// The scales and largest entries of a pair of products (see RitzHistory).
+struct ProductScales {
+    double scaleP;
+    double scaleQ;
+    double largestP;
+    double largestQ;
+};
+
 // The Ritz point with coefficients u and Ritz value rho into slot `next`
-// (x, P x, Q x), its scalars into sn and its products' scales into the
-// running ones; the products formed afresh (verified true) where the
-// combination cannot be trusted, or R from them disagrees with rho. The
-// margin worthTaking needs, or -1 when the point is not finite; its
-// products' amplification into `amplification`.
-double formRitzPoint(RitzHistory& h, const RatioProblem& p, const Projection& j, const double* u,
-                     double rho, const double* x, const double* Px, const double* Qx,
-                     double* next, Scalars& sn, bool& verified, double& amplification) {
+// (x, P x, Q x), its scalars into sn and its products' scales into `scales`;
+// the products formed afresh (verified true) where the combination cannot be
+// trusted, or R from them disagrees with rho. The margin worthTaking needs,
+// or -1 when the point is not finite; its products' amplification into
+// `amplification`.
+double formRitzPoint(const RitzHistory& h, const RatioProblem& p, const Projection& j,
+                     const double* u, double rho, const double* x, const double* Px,
+                     const double* Qx, double* next, Scalars& sn, ProductScales& scales,
+                     bool& verified, double& amplification) {
     const std::int64_t n = p.n;
     combine(h, n, j.m, u, 0, x, next);
     const double largestP = combine(h, n, j.m, u, 1, Px, next + n);
@@ -487,14 +497,13 @@ double formRitzPoint(RitzHistory& h, const RatioProblem& p, const Projection& j,
                !(disagreement <= ritzAgreement * std::fmax(std::fabs(Rn), std::fabs(rho)));
     if (verified) {
         formAfresh(p, next, next + n, next + 2 * n, sn);
-        noteFreshProducts(h, next + n, next + 2 * n, n);
+        const double freshP = largestMagnitude(next + n, n);
+        const double freshQ = largestMagnitude(next + 2 * n, n);
+        scales = {freshP, freshQ, freshP, freshQ};
         amplification = 1.0;
         return 0.0;
     }
-    h.runningScaleP = scaleP;
-    h.runningScaleQ = scaleQ;
-    h.runningLargestP = largestP;
-    h.runningLargestQ = largestQ;
+    scales = {scaleP, scaleQ, largestP, largestQ};
     return disagreement;
 }
 
@@ -515,27 +524,25 @@ RitzOutcome ritzStep(RitzHistory& h, const RatioProblem& p, double* x, double* P
     const std::size_t bytes = static_cast<std::size_t>(n) * sizeof(double);
     double u[mMax];
     double rho = 0.0;
-    const double yScaleP = h.runningScaleP;
-    const double yScaleQ = h.runningScaleQ;
-    const double yLargestP = h.runningLargestP;
-    const double yLargestQ = h.runningLargestQ;
     if (ritzPoint(h, j, u, &rho)) {
         Scalars sn;
+        ProductScales scales;
         bool verified = false;
         double an = 1.0;
-        const double margin = formRitzPoint(h, p, j, u, rho, x, Px, Qx, next, sn, verified, an);
+        const double margin =
+            formRitzPoint(h, p, j, u, rho, x, Px, Qx, next, sn, scales, verified, an);
         if (margin >= 0.0 && worthTaking(p, j, sn, margin, ay, an)) {
             std::memcpy(x, next, bytes);
             std::memcpy(Px, next + n, bytes);
             std::memcpy(Qx, next + 2 * n, bytes);
             s = sn;
+            h.runningScaleP = scales.scaleP;
+            h.runningScaleQ = scales.scaleQ;
+            h.runningLargestP = scales.largestP;
+            h.runningLargestQ = scales.largestQ;
             keepNext(h, p, j, target, sn, nullptr, nullptr);
             return {true, verified, true};
         }
-        h.runningScaleP = yScaleP;
-        h.runningScaleQ = yScaleQ;
-        h.runningLargestP = yLargestP;
-        h.runningLargestQ = yLargestQ;
     }
     std::memcpy(next, x, bytes);
     std::memcpy(next + n, Px, bytes);

@@ -115,9 +115,10 @@ struct RitzOutcome {
 // amplification) or R from them disagrees with the Ritz value by more than
 // ritzAgreement, relatively. The point is taken when every entry is finite,
 // D keeps its sign at y, and R there falls below R(y) by more than
-// ritzLeastFall relatively and, where the products are not fresh, by more
-// than four times that disagreement, R and D formed from scalars formed
-// afresh from the products: then x, Px, Qx and s are replaced. Otherwise s
+// ritzLeastFall relatively, than the rounding of both ratios (grown with the
+// rounding their products carry) and, where the products are not fresh, than
+// four times that disagreement, R and D formed from scalars formed afresh
+// from the products: then x, Px, Qx and s are replaced. Otherwise s
 // is replaced by y's scalars formed afresh only where R from it has drifted
 // from R from them by more than ritzDrift, relatively. Either way the point
 // kept becomes the next sweep start, the oldest start dropped.
