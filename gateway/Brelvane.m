@@ -11,7 +11,7 @@
 %   can see whether ITERATIONS was enough: R(1) = R(X0) and R(t+1) is the
 %   ratio after iteration t, a column of max(ITERATIONS, 0) + 1 values taken
 %   from the running sums the solver keeps (they agree with a fresh
-%   evaluation to a few N*eps). R(end) is the ratio at the returned X. Asking
+%   evaluation to their rounding). R(end) is the ratio at the returned X. Asking
 %   only for X costs nothing extra. R grows as the iterations run: it costs
 %   8 bytes per iteration run, not per iteration allowed (but see
 %   'stationary' below), and if memory runs out the call raises
@@ -32,6 +32,10 @@
 %     INFO.stop        'iterations'  every requested iteration ran
 %                      'gradient'    max |dR/dx_j| <= GradientTolerance
 %                      'tolerance'   the relative residual <= Tolerance
+%                      'stalled'     the residual can no longer reach
+%                                    Tolerance (see 'Tolerance')
+%                      'notFinite'   R was NaN or infinite at a checkpoint
+%                                    (with 'Tolerance' or 'Acceleration')
 %                      'stationary'  an iteration left x and every running
 %                                    sum unchanged bit for bit: all later
 %                                    ones would repeat it, so X and R are
@@ -47,6 +51,10 @@
 %     INFO.accelerations  Ritz steps taken (see 'Acceleration')
 %     INFO.rises       steps that raised R by more than rounding (see below)
 %     INFO.threads     threads that shared each iteration (see 'Threads')
+%   With 'Acceleration', 'ritz', INFO.gradient, INFO.ratio, INFO.residual and
+%   R(end) come from P*X and Q*X formed afresh at the end: they are true of
+%   X to their rounding. Without it they come from the running products,
+%   like the descent itself.
 %   A 'stationary' stop with INFO.gradient far from zero is a stall: the
 %   closed-form step rounded to zero away from the line's minimum (numerator
 %   and denominator nearly proportional along that coordinate). Restart from
@@ -98,30 +106,47 @@
 %   [P C; C' 2*ALPHA], [Q D; D' 2*BETA] at (x, 1)), provided that point is
 %   finite, keeps D on the same side of zero and lowers R by more than its
 %   rounding; otherwise the descent goes on from where it was. The step is
-%   built from the products the descent keeps, so nothing N-by-N is read:
-%   it costs about as much as a few iterations, and 21*N doubles of memory.
-%   R then holds, at each checkpoint, the ratio after the Ritz step, and a
-%   'stationary' descent goes on to the next checkpoint, ending only if that
-%   changes nothing. The default 'none' is the plain descent, bit for bit.
+%   built from the products the descent keeps, so nothing N-by-N is read
+%   while they can be trusted: it costs about as much as a few iterations,
+%   and 21*N doubles of memory. Products that may have lost digits (a
+%   combination that cancels, a descent that went far and came back: more
+%   than 2^20 of their size), and a Ritz point whose R disagrees with its Ritz
+%   value, are formed afresh through the BLAS (about half a sweep each), as
+%   they are before a tolerance stop and at the end. R then holds, at each
+%   checkpoint, the ratio after the Ritz step, and a 'stationary' descent
+%   goes on to the next checkpoint, ending only if that changes nothing. The
+%   default 'none' is the plain descent, bit for bit.
 %
 %   BRELVANE(..., 'Tolerance', TOL) stops at the first checkpoint (before
 %   the first iteration, then every max(N, 2) iterations, after the Ritz
-%   step) where the relative residual
+%   step) where the relative residual of the bordered pencil at (x, 1)
 %
-%       eta = max_j |gN_j - R*gD_j| / (max_j |gN_j| + |R| * max_j |gD_j|),
-%       gN = P*x + C,  gD = Q*x + D  (from the running products),
+%       eta = max(max_j w_j |gN_j - R*gD_j|, w0 |lN - R*lD|) /
+%             (max(max_j w_j |gN_j|, w0 |lN|) + |R| * max(max_j w_j |gD_j|, w0 |lD|)),
+%       gN = P*x + C,  gD = Q*x + D,  lN = C'*x + 2*ALPHA,  lD = D'*x + 2*BETA,
 %
-%   is at most TOL, like the tolerance of EIGS. eta is 0 exactly where R is
-%   stationary, at most 1, and unchanged when N or D is multiplied by a
-%   constant (or, without linear terms, when x is); a NaN never meets the
-%   tolerance. For Rayleigh quotients the gap R(X) - min R is roughly the
-%   square of eta times the spread of the eigenvalues: TOL = 1e-6 left
-%   relative gaps near 1e-12 on the problems we measured, 1e-4 near 1e-7.
-%   Tolerances below about N*1e-13 may never be met, since eta itself is
-%   formed in floating point; the call then ends at the cap or stationary.
-%   TOL is a real, finite, non-negative scalar; the default 0 never stops.
-%   After such a stop R has INFO.iterations + 1 entries, and X is what the
-%   same call without 'Tolerance' gives with ITERATIONS = INFO.iterations.
+%   is at most TOL, like the tolerance of EIGS; w_j are the weights of
+%   'Scaling', 'diagonal' (whatever the choice), w0 the same rule's for
+%   2*BETA (or |2*ALPHA|), so eta means the same whatever units the variables
+%   are in. eta is 0 exactly where R is stationary, at most 1, unchanged when
+%   N or D is multiplied by a constant, and not small far from a stationary
+%   point merely because x is large; a NaN never meets the tolerance. With
+%   'ritz' the stop is decided on products formed afresh. For Rayleigh
+%   quotients the gap R(X) - min R is roughly the square of eta times the
+%   spread of the eigenvalues: TOL = 1e-6 left relative gaps near 1e-12 on
+%   the problems we measured, 1e-4 near 1e-7. A 'tolerance' stop finds a
+%   stationary point of R, not necessarily its minimum (started next to a
+%   higher eigenvector, it can end there). eta is formed in floating point
+%   and has a floor; when R has not fallen beyond its rounding over the last
+%   checkpoints (at least 5, and half as many as before them) and eta is not
+%   falling fast enough to reach TOL within as many checkpoints again as the
+%   call has run, the call stops 'stalled' and warns (Brelvane:stalled) with
+%   the eta reached. When R is NaN or infinite at a checkpoint the call
+%   stops 'notFinite' (so does one with 'Acceleration'). TOL is a real,
+%   finite, non-negative scalar; the default 0 never stops. After such a
+%   stop R has INFO.iterations + 1 entries; without 'ritz', X is what the
+%   same call without 'Tolerance' gives with ITERATIONS = INFO.iterations
+%   (with it, the products formed afresh go on into the descent).
 %
 %   BRELVANE(..., 'Threads', T) shares each iteration's pass over the
 %   coordinates among T threads (a whole number from 1 to 1024; at most 64
@@ -176,12 +201,18 @@
 %     P*x, Q*x and the scalars behind N and D in O(N).
 %
 %   P and Q are read through their lower triangle at the start and by whole
-%   columns in every step, so they must be symmetric. Vectors may be rows or
+%   columns in every step, so they must be symmetric: a P or Q whose entries
+%   across the diagonal differ by more than 1e-10 of the larger of them (or
+%   of sqrt(|A(i,i)*A(j,j)|)), or one stored as a triangle, draws the warning
+%   Brelvane:notSymmetric (every pair is looked at when INFO or an option is
+%   asked for, about 3*N of them otherwise). Vectors may be rows or
 %   columns, and only the first N (or N*N, column-major with leading dimension
 %   N) elements of each array are read. A P or Q with more than one row must
 %   be N-by-N unless it is a column: a larger matrix is refused, not read by
-%   its first N*N elements. NaN and Inf in the data are not checked; they
-%   propagate into X.
+%   its first N*N elements. NaN and Inf in the data are not refused; they
+%   propagate into X. When R(X0) is not finite (D(X0) = 0, as X0 = zeros
+%   gives when BETA = 0, or NaN or Inf in the data) the call warns with
+%   Brelvane:ratioNotFinite and says why. A warning changes no result.
 %
 %   Validated before anything is computed: nine inputs, then name-value
 %   pairs, and at most three outputs; X0, P, C, Q, D real, full and double;
