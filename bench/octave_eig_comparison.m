@@ -15,33 +15,11 @@
 % 3. Random ratios with linear terms, a positive definite bordered denominator
 %    and the minimiser far from x0: how often 4000*n iterations still leave a
 %    relative gap above 1e-8 to the smallest eigenvalue of the bordered
-%    pencil, with and without acceleration.
+%    pencil, with and without acceleration, and how often info.ratio claims
+%    a value below that eigenvalue.
+% The pencils are made by fisher_problem.m and random_problem.m beside this
+% script.
 1;
-
-% 10 classes of 2n samples in all, x = z*M plus the class mean, M = I plus a
-% small random mixing: S_b has rank 9, so the 9 lowest eigenvalues of the
-% pencil are negative and lie close together.
-function p = fisher_problem (n, seed)
-  randn ("seed", seed);
-  classes = 10;  m = 2 * n;
-  labels = mod ((0:m-1)', classes) + 1;
-  M = eye (n) + 0.3 * randn (n) / sqrt (n);
-  X = randn (m, n) * M + randn (classes, n)(labels, :) / sqrt (n);
-  Sw = zeros (n);  Sb = zeros (n);  mu = mean (X);
-  for k = 1:classes
-    Xk = X(labels == k, :);  mk = mean (Xk);
-    Sw += (Xk - mk)' * (Xk - mk);
-    Sb += rows (Xk) * (mk - mu)' * (mk - mu);
-  end
-  p = struct ("name", "Fisher, 10 classes", "n", n, "P", -(Sb + Sb') / 2, "Q", (Sw + Sw') / 2);
-end
-
-% P symmetric Gaussian, Q = G*G'/n + 0.1*I.
-function p = random_problem (n, seed)
-  randn ("seed", seed);
-  A = randn (n);  G = randn (n);
-  p = struct ("name", "random pencil", "n", n, "P", (A + A') / 2, "Q", G * G' / n + 0.1 * eye (n));
-end
 
 function [value, iterations, x] = brelvane (p, count, varargin)
   z = zeros (p.n, 1);
@@ -240,14 +218,16 @@ count = 200;
 above = 1e-8;
 printf ("%d random ratios with linear terms, n = 2..26, x0 = 0, 4000*n iterations, the same\n", count);
 printf ("pencils shifted by s = distance * randn(n, 1); stalled: stationary with the gap above 1e-8\n");
-printf ("gap = (R(x) - lambda) / |lambda|, lambda the smallest eigenvalue of the bordered pencil\n");
-printf ("%9s %-12s %12s %11s %11s %11s %8s %9s %9s\n", "distance", "acceleration", "gap > 1e-8", ...
-        "median gap", "max gap", "stationary", "stalled", "median it", "time s");
-for distance = [1 10 100]
+printf ("gap = (R(x) - lambda) / |lambda|, lambda the smallest eigenvalue of the bordered pencil;\n");
+printf ("below: info.ratio below lambda by more than its rounding (2^-44 of the magnitudes\n");
+printf ("N and D are summed from, which at distance 1000 is some 1e-8 of R)\n");
+printf ("%9s %-12s %12s %11s %11s %11s %8s %6s %9s %9s\n", "distance", "acceleration", "gap > 1e-8", ...
+        "median gap", "max gap", "stationary", "stalled", "below", "median it", "time s");
+for distance = [1 10 100 1000]
   for acceleration = {"none", "ritz"}
     randn ("state", 1);
     gaps = zeros (count, 1);  stationary = false (count, 1);  iterations = zeros (count, 1);
-    seconds = 0;
+    below = 0;  seconds = 0;
     for k = 1:count
       n = 2 + mod (k - 1, 25);
       [Ps, Qs, Pb, Qb, s] = far_ratio (n, distance);
@@ -261,9 +241,15 @@ for distance = [1 10 100]
       gaps(k) = ((y' * Pb * y) / (y' * Qb * y) - lambda) / abs (lambda);
       stationary(k) = strcmp (info.stop, "stationary");
       iterations(k) = info.iterations;
+      P = Ps(1:n, 1:n);  c = Ps(1:n, n + 1);  Q = Qs(1:n, 1:n);  d = Qs(1:n, n + 1);
+      a = abs (x);
+      sN = a' * abs (P) * a / 2 + abs (c)' * a + abs (Ps(n + 1, n + 1)) / 2;
+      sD = a' * abs (Q) * a / 2 + abs (d)' * a + abs (Qs(n + 1, n + 1)) / 2;
+      D = x' * Q * x / 2 + d' * x + Qs(n + 1, n + 1) / 2;
+      below += info.ratio < lambda - 2^-44 * (sN + abs (lambda) * sD) / abs (D);
     end
-    printf ("%9g %-12s %5d of %3d %11.1e %11.1e %11d %8d %9d %9.2f\n", distance, acceleration{1}, ...
+    printf ("%9g %-12s %5d of %3d %11.1e %11.1e %11d %8d %6d %9d %9.2f\n", distance, acceleration{1}, ...
             sum (gaps > above), count, median (gaps), max (gaps), sum (stationary), ...
-            sum (stationary & gaps > above), median (iterations), seconds);
+            sum (stationary & gaps > above), below, median (iterations), seconds);
   end
 end
