@@ -7,7 +7,7 @@ function gateway_trust_test ()
   % minimum, and no stream of accepted steps trades rounding back and forth.
   for instance = {{3, 1000, 3000}, {3, 1000, 1e5}, {25, 100, 3000}}
     [n, distance, count] = instance{1}{:};
-    [P, c, alpha, Q, d, beta, lambda] = far_ratio (1000026, n, distance);
+    [P, c, alpha, Q, d, beta, lambda] = far_problem (1000026, n, distance);
     [x, r, info] = Brelvane (zeros (n, 1), P, c, alpha, Q, d, beta, n, count, "Acceleration", "ritz");
     what = sprintf ("n = %d, distance %d, %d iterations", n, distance, count);
     slack = expect_true_report (x, r, info, P, c, alpha, Q, d, beta, what);
@@ -67,16 +67,11 @@ function gateway_trust_test ()
   disp ("gateway trust: all assertions passed");
 end
 
-% The ratio of the bordered pencil (Pb, Qb) of order n + 1 at (x - s, 1),
-% s = distance * randn (n, 1): a minimiser near s, and lambda = min(eig(Pb, Qb)).
-function [P, c, alpha, Q, d, beta, lambda] = far_ratio (state, n, distance)
+% far_ratio's pencil from randn state `state`, as P, c, alpha, Q, d, beta,
+% and lambda = min(eig(Pb, Qb)), the minimum of R.
+function [P, c, alpha, Q, d, beta, lambda] = far_problem (state, n, distance)
   randn ("state", state);
-  A = randn (n + 1);  Pb = (A + A') / 2;
-  G = randn (n + 1);  Qb = G * G' / (n + 1) + 0.1 * eye (n + 1);
-  s = distance * randn (n, 1);
-  S = [eye(n), -s; zeros(1, n), 1];
-  Ps = S' * Pb * S;  Ps = (Ps + Ps') / 2;
-  Qs = S' * Qb * S;  Qs = (Qs + Qs') / 2;
+  [Ps, Qs, Pb, Qb] = far_ratio (n, distance);
   P = Ps(1:n, 1:n);  c = Ps(1:n, n + 1);  alpha = Ps(n + 1, n + 1) / 2;
   Q = Qs(1:n, 1:n);  d = Qs(1:n, n + 1);  beta = Qs(n + 1, n + 1) / 2;
   lambda = min (eig (Pb, Qb));
