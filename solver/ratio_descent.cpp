@@ -408,10 +408,11 @@ RatioDescentStop checkpoint(Solve<Choice>& v, State& st, std::int64_t t, bool& c
         if (step.accepted) ++cp.accepted;
         if (step.changed) {
             changed = true;
-            if (step.fresh) st.formedAt = t;
-            st.fresh = step.fresh;
-            st.unverified = st.unverified || (step.accepted && !step.fresh);
-            if (step.fresh) st.unverified = false;
+            if (step.fresh) {
+                st.fresh = true, st.unverified = false, st.formedAt = t;
+            } else {
+                st.fresh = false, st.unverified = st.unverified || step.accepted;
+            }
             st.N = numeratorOf(st.s, p);
             st.D = denominatorOf(st.s, p);
             st.k = v.choice.template choose<true>(p, st.Px, st.Qx, st.D, st.N / st.D, st.anyNaN);
