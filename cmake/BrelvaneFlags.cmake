@@ -31,6 +31,10 @@ endfunction()
 # BRELVANE_EXACT_FLOAT_FLAGS, BRELVANE_X86_SOURCES, BRELVANE_X86_DEFINES and
 # BRELVANE_ISA_<name>: see the file.
 brelvane_read_make_list(${CMAKE_CURRENT_LIST_DIR}/../solver/sources.mk)
+# BRELVANE_GATEWAY_SOURCES and BRELVANE_GATEWAY_HEADERS, relative to gateway/.
+brelvane_read_make_list(${CMAKE_CURRENT_LIST_DIR}/../gateway/gateway_sources.mk)
+list(TRANSFORM BRELVANE_GATEWAY_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/../gateway/
+     OUTPUT_VARIABLE BRELVANE_GATEWAY_SOURCE_PATHS)
 
 # Results are defined bit for bit: no fused multiply-add, no reassociation.
 function(brelvane_exact_float target)

@@ -1,0 +1,313 @@
+// The call's arguments and options: checked in order, each failure raised as an error
+// that names the argument, what was expected and what was given.
+#include "arguments.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "host.h"
+
+namespace brelvane {
+namespace gateway {
+
+namespace {
+
+constexpr double twoTo31 = 2147483648.0;
+constexpr double twoTo63 = 9223372036854775808.0;
+
+}  // namespace
+
+void requireArgumentCounts(int nlhs, int nrhs) {
+    if (nrhs < inputCount)
+        fail("Brelvane:nargin",
+             "Expected %d inputs (x0, P, c, alpha, Q, d, beta, n, iterations), optionally "
+             "followed by name-value options, but was given %d.",
+             inputCount, nrhs);
+    if (nlhs > maxOutputCount)
+        fail("Brelvane:nargout", "At most %d outputs (x, r, info) are returned, but %d were requested.",
+             maxOutputCount, nlhs);
+}
+
+namespace {
+
+// The value of a real numeric scalar of any numeric class, as a double.
+double requireRealScalar(const mxArray* a, const char* name) {
+    if (!mxIsNumeric(a))
+        fail("Brelvane:notNumeric",
+             "Argument %s must be a real numeric scalar, but is of class %s.", name,
+             mxGetClassName(a));
+    if (mxIsComplex(a))
+        fail("Brelvane:complex", "Argument %s must be a real numeric scalar, but is complex.",
+             name);
+    if (mxGetNumberOfElements(a) != 1)
+        fail("Brelvane:notScalar",
+             "Argument %s must be a real numeric scalar, but has %llu elements.", name,
+             static_cast<unsigned long long>(mxGetNumberOfElements(a)));
+    return mxGetScalar(a);
+}
+
+// trunc(v), required to lie in [lowest, limit), whose bounds are named in the
+// message as `range`. Finiteness and range are checked on the double before
+// the cast, which is undefined out of range.
+std::int64_t truncatedCount(double v, const char* name, double lowest, double limit,
+                            const char* range) {
+    if (!std::isfinite(v))
+        fail("Brelvane:notFinite", "Argument %s must be finite, but is %g.", name, v);
+    const double t = std::trunc(v);
+    if (!(t >= lowest && t < limit))
+        fail("Brelvane:outOfRange",
+             "Argument %s must lie in %s after truncation toward zero, but is %.17g.", name,
+             range, v);
+    return static_cast<std::int64_t>(t);
+}
+
+// P or Q: with more than one row and more than one column it is read as a
+// matrix, which must then be n-by-n in two dimensions: its first n*n elements
+// would otherwise not be its leading block, and a wrong n would give a
+// plausible wrong answer. A row or a column holds the matrix's columns one
+// after another and is only counted, as the vectors are.
+void requireSquareOrVector(const mxArray* a, const char* name, std::int64_t n) {
+    const mwSize count = mxGetNumberOfDimensions(a);
+    const mwSize* dims = mxGetDimensions(a);
+    // Every dimension after the first, as mxGetN counts them. With more than
+    // one row their product is at most the element count, or zero.
+    std::uint64_t columns = 1;
+    for (mwSize k = 1; k < count; ++k) columns *= static_cast<std::uint64_t>(dims[k]);
+    const std::uint64_t rows = static_cast<std::uint64_t>(dims[0]);
+    const std::uint64_t side = static_cast<std::uint64_t>(n);
+    if (rows <= 1 || columns == 1 || (count == 2 && rows == side && columns == side)) return;
+    // "3-by-3", "2-by-2-by-2", ...; cut short with "..." past the buffer.
+    char size[96];
+    std::size_t used = 0;
+    for (mwSize k = 0; k < count && used < sizeof size; ++k)
+        used += static_cast<std::size_t>(
+            std::snprintf(size + used, sizeof size - used, k == 0 ? "%llu" : "-by-%llu",
+                          static_cast<unsigned long long>(dims[k])));
+    if (used >= sizeof size) std::memcpy(size + sizeof size - 4, "...", 4);
+    fail("Brelvane:sizeMismatch",
+         "Argument %s must be an n-by-n matrix for n = %lld, or a vector of at least n*n "
+         "elements, but is %s.",
+         name, static_cast<long long>(n), size);
+}
+
+// The data of a real, full double array of at least `needed` elements. Only
+// the first `needed` are read, column-major, whatever the array's shape;
+// except that a matrix argument (side >= 0) of more than one row must be
+// side-by-side unless it is a column.
+const double* requireRealDoubleArray(const mxArray* a, const char* name, std::uint64_t needed,
+                                     const char* neededName, std::int64_t side = -1) {
+    if (!mxIsDouble(a))
+        fail("Brelvane:notDouble", "Argument %s must be a real double array, but is of class %s.",
+             name, mxGetClassName(a));
+    if (mxIsComplex(a))
+        fail("Brelvane:complex", "Argument %s must be a real double array, but is complex.", name);
+    if (mxIsSparse(a))
+        fail("Brelvane:sparse", "Argument %s must be a full double array, but is sparse.", name);
+    if (side >= 0) requireSquareOrVector(a, name, side);
+    const std::uint64_t numel = mxGetNumberOfElements(a);
+    if (numel < needed)
+        fail("Brelvane:tooShort",
+             "Argument %s must have at least %s = %llu element%s, but has %llu.", name, neededName,
+             static_cast<unsigned long long>(needed), needed == 1 ? "" : "s",
+             static_cast<unsigned long long>(numel));
+    return mxGetPr(a);
+}
+
+// ---- Name-value options ---------------------------------------------------
+
+// Longest option name we read, with room for its terminating zero; longer
+// text cannot be one of ours.
+constexpr std::size_t nameCapacity = 32;
+
+bool equalsIgnoringCase(const char* text, const char* name) {
+    for (;; ++text, ++name) {
+        char t = *text;
+        if (t >= 'A' && t <= 'Z') t = static_cast<char>(t - 'A' + 'a');
+        char m = *name;
+        if (m >= 'A' && m <= 'Z') m = static_cast<char>(m - 'A' + 'a');
+        if (t != m) return false;
+        if (t == '\0') return true;
+    }
+}
+
+// The text of a char row vector into text[nameCapacity]; false when `a` is
+// not one, is too long to be one of our names or values, or holds a zero
+// character (which would end the C string early: 'GradientTolerance' followed
+// by a zero and more is not the name).
+bool readText(const mxArray* a, char* text) {
+    return mxIsChar(a) && mxGetM(a) == 1 && mxGetNumberOfElements(a) < nameCapacity &&
+           mxGetString(a, text, static_cast<mwSize>(nameCapacity)) == 0 &&
+           std::strlen(text) == mxGetNumberOfElements(a);
+}
+
+bool isString(const mxArray* a) { return std::strcmp(mxGetClassName(a), "string") == 0; }
+
+constexpr const char* optionNames =
+    "'GradientTolerance', 'Tolerance', 'Scaling', 'Acceleration', 'Display' or 'Threads'";
+
+// The option name at argument `position` (1-based) into name[nameCapacity]. A
+// MATLAB string scalar is refused with the fix spelled out, since the char
+// vector is what every host understands.
+void readOptionName(const mxArray* a, int position, char* name) {
+    if (isString(a))
+        fail("Brelvane:unknownOption",
+             "Argument %d must be an option name given as a char vector in single quotes, "
+             "such as 'GradientTolerance', but is a string.",
+             position);
+    if (!mxIsChar(a))
+        fail("Brelvane:unknownOption",
+             "Argument %d must be an option name (a char vector such as 'GradientTolerance'), "
+             "but is of class %s.",
+             position, mxGetClassName(a));
+    if (!readText(a, name))
+        fail("Brelvane:unknownOption", "Argument %d is not an option name: expected %s.",
+             position, optionNames);
+}
+
+// "a logical array of 1 element", "an int8 array of 2 elements", "a complex
+// double array of 1 element": what an option value that is not a real
+// numeric scalar is, into text[96].
+void describeArray(const mxArray* a, char* text) {
+    const char* kind = mxIsComplex(a) ? "complex " : "";
+    const char* className = mxGetClassName(a);
+    const char first = kind[0] != '\0' ? kind[0] : className[0];
+    const std::size_t count = mxGetNumberOfElements(a);
+    const bool vowel = first != '\0' && std::strchr("aeioAEIO", first) != nullptr;
+    std::snprintf(text, 96, "%s %s%s array of %llu element%s", vowel ? "an" : "a", kind,
+                  className, static_cast<unsigned long long>(count), count == 1 ? "" : "s");
+}
+
+// A real, finite, non-negative scalar of any numeric class.
+double requireTolerance(const mxArray* a, const char* option) {
+    if (!mxIsNumeric(a) || mxIsComplex(a) || mxGetNumberOfElements(a) != 1) {
+        char what[96];
+        describeArray(a, what);
+        fail("Brelvane:badOption",
+             "The value of option '%s' must be a real, finite, non-negative scalar, but is %s.",
+             option, what);
+    }
+    const double v = mxGetScalar(a);
+    if (!(std::isfinite(v) && v >= 0.0))
+        fail("Brelvane:badOption",
+             "The value of option '%s' must be a real, finite, non-negative scalar, but is %g.",
+             option, v);
+    return v;
+}
+
+// One of `count` words (two or more), ignoring case: its index.
+int requireWord(const mxArray* a, const char* option, const char* const* words, int count) {
+    // "'off', 'iter' or 'final'"
+    char expected[96] = "";
+    for (int i = 0; i < count; ++i) {
+        const std::size_t used = std::strlen(expected);
+        std::snprintf(expected + used, sizeof expected - used, "%s'%s'",
+                      i == 0 ? "" : i + 1 < count ? ", " : " or ", words[i]);
+    }
+    char value[nameCapacity];
+    if (readText(a, value)) {
+        for (int i = 0; i < count; ++i)
+            if (equalsIgnoringCase(value, words[i])) return i;
+        fail("Brelvane:badOption", "The value of option '%s' must be %s, but is '%s'.", option,
+             expected, value);
+    }
+    if (mxIsChar(a))
+        fail("Brelvane:badOption",
+             "The value of option '%s' must be %s (a char row vector), but is a char array "
+             "that is none of them.",
+             option, expected);
+    fail("Brelvane:badOption",
+         "The value of option '%s' must be %s (a char vector in single quotes), but is of "
+         "class %s.",
+         option, expected, mxGetClassName(a));
+}
+
+// A whole number of threads in [1, mostThreads], of any numeric class, or
+// 'automatic' (0).
+int requireThreads(const mxArray* a) {
+    char text[nameCapacity];
+    if (readText(a, text) && equalsIgnoringCase(text, "automatic")) return 0;
+    if (!mxIsNumeric(a) || mxIsComplex(a) || mxGetNumberOfElements(a) != 1) {
+        char what[96];
+        describeArray(a, what);
+        fail("Brelvane:badOption",
+             "The value of option 'Threads' must be a whole number from 1 to %d or 'automatic', "
+             "but is %s.",
+             mostThreads, what);
+    }
+    const double v = mxGetScalar(a);
+    if (!(v >= 1.0 && v <= mostThreads && v == std::floor(v)))
+        fail("Brelvane:badOption",
+             "The value of option 'Threads' must be a whole number from 1 to %d or 'automatic', "
+             "but is %g.",
+             mostThreads, v);
+    return static_cast<int>(v);
+}
+
+}  // namespace
+
+RatioDescentOptions readOptions(int nrhs, const mxArray* prhs[], DisplayLevel& display) {
+    static const char* const names[] = {"GradientTolerance", "Tolerance", "Scaling", "Acceleration",
+                                        "Display",           "Threads"};
+    constexpr int known = 6;
+    static const char* const scalings[] = {"none", "diagonal"};
+    static const char* const accelerations[] = {"none", "ritz"};
+    static const char* const displayLevels[] = {"off", "iter", "final"};
+    RatioDescentOptions options;
+    options.threads = 0;
+    display = displayOff;
+    for (int i = inputCount; i < nrhs; i += 2) {
+        char name[nameCapacity];
+        readOptionName(prhs[i], i + 1, name);
+        int which = 0;
+        while (which < known && !equalsIgnoringCase(name, names[which])) ++which;
+        if (which == known)
+            fail("Brelvane:unknownOption", "Unknown option '%s' (argument %d): expected %s.",
+                 name, i + 1, optionNames);
+        if (i + 1 >= nrhs)
+            fail("Brelvane:badOption", "Option '%s' (argument %d) has no value after it.", name,
+                 i + 1);
+        const mxArray* value = prhs[i + 1];
+        switch (which) {
+            case 0: options.gradientTolerance = requireTolerance(value, names[0]); break;
+            case 1: options.tolerance = requireTolerance(value, names[1]); break;
+            case 2:
+                options.scaling = requireWord(value, names[2], scalings, 2) == 1
+                                      ? ratioDescentScalingDiagonal
+                                      : ratioDescentScalingNone;
+                break;
+            case 3:
+                options.acceleration = requireWord(value, names[3], accelerations, 2) == 1
+                                           ? ratioDescentAccelerationRitz
+                                           : ratioDescentAccelerationNone;
+                break;
+            case 4:
+                display = static_cast<DisplayLevel>(requireWord(value, names[4], displayLevels, 3));
+                break;
+            default: options.threads = requireThreads(value);
+        }
+    }
+    return options;
+}
+
+Inputs readInputs(const mxArray* prhs[]) {
+    Inputs in;
+    in.n = truncatedCount(requireRealScalar(prhs[7], "n"), "n", 0.0, twoTo31, "[0, 2^31)");
+    in.iterations = truncatedCount(requireRealScalar(prhs[8], "iterations"), "iterations",
+                                   -twoTo63, twoTo63, "[-2^63, 2^63)");
+    // n < 2^31, so n*n < 2^62 does not overflow.
+    const std::uint64_t n = static_cast<std::uint64_t>(in.n);
+    const std::uint64_t nn = n * n;
+    in.x0 = requireRealDoubleArray(prhs[0], "x0", n, "n");
+    in.P = requireRealDoubleArray(prhs[1], "P", nn, "n*n", in.n);
+    in.c = requireRealDoubleArray(prhs[2], "c", n, "n");
+    in.alpha = requireRealScalar(prhs[3], "alpha");
+    in.Q = requireRealDoubleArray(prhs[4], "Q", nn, "n*n", in.n);
+    in.d = requireRealDoubleArray(prhs[5], "d", n, "n");
+    in.beta = requireRealScalar(prhs[6], "beta");
+    return in;
+}
+
+}  // namespace gateway
+}  // namespace brelvane
