@@ -519,7 +519,7 @@ bool fastForward(Solve<Choice>& v, State& st, std::int64_t& t, std::int64_t& nex
             return true;
         }
     }
-    if (trace && !reserveTrace(*trace, iterations + 1)) {
+    if (trace && v.options.fillStationaryTrace && !reserveTrace(*trace, iterations + 1)) {
         out = {first, ratioDescentStopInterrupted, true};
         return false;
     }
@@ -691,7 +691,7 @@ void finish(Solve<Choice>& v, State& st, const Outcome& out, std::int64_t steps,
     const double R = st.N / st.D;
     if (v.trace) {
         v.trace->data[out.iterations] = R;
-        if (out.stop == ratioDescentStopStationary && !cut)
+        if (out.stop == ratioDescentStopStationary && !cut && v.options.fillStationaryTrace)
             for (std::int64_t u = out.iterations + 1; u <= steps; ++u) v.trace->data[u] = R;
     }
     if (report) {
@@ -728,10 +728,11 @@ Outcome emptySolve(const RatioProblem& p, std::int64_t steps, const RatioDescent
                                                                   : ratioDescentStopGradient;
         return {0, stop};
     }
-    if (trace && !reserveTrace(*trace, steps + 1))
-        return {0, ratioDescentStopInterrupted, true};
-    if (trace)
-        for (std::int64_t t = 1; t <= steps; ++t) trace->data[t] = R;
+    if (trace) {
+        const std::int64_t end = options.fillStationaryTrace ? steps : 1;
+        if (!reserveTrace(*trace, end + 1)) return {0, ratioDescentStopInterrupted, true};
+        for (std::int64_t t = 1; t <= end; ++t) trace->data[t] = R;
+    }
     return {1, ratioDescentStopStationary};
 }
 

@@ -197,6 +197,11 @@ struct RatioDescentOptions {
     // stationary stop. Null: no trace.
     double* (*growTrace)(void* context, std::int64_t length) = nullptr;
     void* traceContext = nullptr;
+    // After a stationary stop the trace is filled out to its whole length
+    // with the repeated ratio (true), or ends at the stop, after
+    // report->iterations + 1 entries, as after every other stop (false: no
+    // storage is asked for beyond them).
+    bool fillStationaryTrace = true;
     // Where the work vectors come from (both set), for a caller whose
     // growTrace or interrupt poll may not return: a MEX host abandons a call
     // from inside its own allocator, unwinding through the solve, and memory
