@@ -21,6 +21,7 @@ typedef int mwIndex;
 #define mxGetDimensions mxGetDimensions_700
 #define mxGetNumberOfDimensions mxGetNumberOfDimensions_700
 #define mxGetString mxGetString_700
+#define mxGetFieldByNumber mxGetFieldByNumber_700
 #define mxSetFieldByNumber mxSetFieldByNumber_700
 #define mxSetM mxSetM_700
 #else
@@ -55,9 +56,16 @@ std::size_t mxGetM(const mxArray* pm);
 int mxGetString(const mxArray* pm, char* buf, mwSize buflen);
 mxArray* mxCreateString(const char* str);
 
-// A struct array; setting a field hands the value to the struct.
+// A struct array; setting a field hands the value to the struct. Reading one:
+// its fields' count and names, and element index's value of a field (null
+// where none was set; the struct keeps it).
 mxArray* mxCreateStructMatrix(mwSize m, mwSize n, int nfields, const char** fieldnames);
 void mxSetFieldByNumber(mxArray* pm, mwIndex index, int fieldnumber, mxArray* value);
+bool mxIsStruct(const mxArray* pm);
+int mxGetNumberOfFields(const mxArray* pm);
+const char* mxGetFieldNameByNumber(const mxArray* pm, int n);
+mxArray* mxGetFieldByNumber(const mxArray* pm, mwIndex index, int fieldnumber);
+bool mxIsEmpty(const mxArray* pm);
 
 // Changes the row count only; the data stay where they are, and no memory is
 // given back.

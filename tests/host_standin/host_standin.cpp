@@ -67,6 +67,7 @@ void destroyCreated(mxArray_tag* a) {
     for (int f = 0; f < a->fieldCount; ++f) delete[] a->fieldNames[f];
     delete[] a->fieldNames;
     delete[] a->fields;
+    a->fieldNames = nullptr, a->fields = nullptr, a->fieldCount = 0;
     heldBytes -= a->capacity * sizeof(double);
     standin::destroyArray(a);
     --liveCreated;
@@ -144,8 +145,43 @@ mxArray_tag* newArray(const char* className, std::size_t m, std::size_t n, const
 
 void destroyArray(mxArray_tag* a) {
     if (a == nullptr) return;
+    if (a->fieldCount > 0 && a->fieldNames != nullptr) {  // a struct made by newStruct
+        for (int f = 0; f < a->fieldCount; ++f) {
+            destroyArray(a->fields[f]);
+            delete[] a->fieldNames[f];
+        }
+        delete[] a->fieldNames;
+        delete[] a->fields;
+    }
+    if (a->texts != nullptr)
+        for (std::size_t k = 0; k < a->m * a->n; ++k) delete[] a->texts[k];
+    delete[] a->texts;
     delete[] a->pr;
     delete a;
+}
+
+mxArray_tag* newStrings(const std::vector<std::string>& texts) {
+    mxArray_tag* a = newArray("string", 1, texts.size());
+    a->texts = new char*[texts.size()];
+    for (std::size_t k = 0; k < texts.size(); ++k) {
+        a->texts[k] = new char[texts[k].size() + 1];
+        std::strcpy(a->texts[k], texts[k].c_str());
+    }
+    return a;
+}
+
+mxArray_tag* newStruct(const std::vector<std::string>& names,
+                       const std::vector<mxArray_tag*>& values) {
+    mxArray_tag* a = newArray("struct", 1, 1);
+    a->fieldCount = static_cast<int>(names.size());
+    a->fieldNames = new char*[names.size()];
+    a->fields = new mxArray_tag*[names.size()];
+    for (std::size_t f = 0; f < names.size(); ++f) {
+        a->fieldNames[f] = new char[names[f].size() + 1];
+        std::strcpy(a->fieldNames[f], names[f].c_str());
+        a->fields[f] = values[f];
+    }
+    return a;
 }
 
 std::size_t liveCreatedArrays() { return liveCreated; }
@@ -265,6 +301,26 @@ mxArray* mxCreateDoubleScalar(double value) {
 }
 
 bool mxIsChar(const mxArray* a) { return std::strcmp(a->className, "char") == 0; }
+bool mxIsStruct(const mxArray* a) { return std::strcmp(a->className, "struct") == 0; }
+bool mxIsEmpty(const mxArray* a) { return a->m * a->n == 0; }
+int mxGetNumberOfFields(const mxArray* a) {
+    if (!mxIsStruct(a)) hostFault("mxGetNumberOfFields on an array that is not a struct");
+    return a->fieldCount;
+}
+const char* mxGetFieldNameByNumber(const mxArray* a, int field) {
+    if (!mxIsStruct(a) || field < 0 || field >= a->fieldCount)
+        hostFault("mxGetFieldNameByNumber outside the struct");
+    return a->fieldNames[field];
+}
+mxArray* mxGetFieldByNumber(const mxArray* a, std::size_t index, int field) {
+    if (!mxIsStruct(a) || index >= a->m * a->n || field < 0 || field >= a->fieldCount)
+        hostFault("mxGetFieldByNumber outside the struct");
+    return a->fields[index * static_cast<std::size_t>(a->fieldCount) + static_cast<std::size_t>(field)];
+}
+mxArray* mxGetFieldByNumber_700(const mxArray* a, int index, int field) {
+    if (index < 0) hostFault("mxGetFieldByNumber_700 with a negative index");
+    return mxGetFieldByNumber(a, static_cast<std::size_t>(index), field);
+}
 std::size_t mxGetM(const mxArray* a) { return a->m; }
 mxArray* mxCreateString(const char* text) { return created(standin::newText(text)); }
 
@@ -408,12 +464,18 @@ void mxDestroyArray(mxArray* a) {
 }
 
 // The host's functions as the module may call them: maxNumCompThreads
-// answers standin::maxNumCompThreads (NaN: raises an error); anything else
-// is an error, returned as an array.
+// answers standin::maxNumCompThreads (NaN: raises an error); char turns a
+// string scalar into a char row (a string array of other than one element,
+// which MATLAB would pad into a char matrix, is not asked for here, so it
+// raises an error); anything else is an error, returned as an array.
 mxArray* mexCallMATLABWithTrap(int nlhs, mxArray* plhs[], int nrhs, mxArray* prhs[],
                                const char* name) {
-    (void)prhs;
     ++standin::hostFunctionCalls;
+    if (std::strcmp(name, "char") == 0 && nrhs == 1 && nlhs == 1 && prhs[0]->texts != nullptr &&
+        prhs[0]->m * prhs[0]->n == 1) {
+        plhs[0] = mxCreateString(prhs[0]->texts[0]);
+        return nullptr;
+    }
     if (std::strcmp(name, "maxNumCompThreads") == 0 && nrhs == 0 && nlhs <= 1 &&
         standin::maxNumCompThreads == standin::maxNumCompThreads) {
         if (nlhs == 1) plhs[0] = mxCreateDoubleScalar(standin::maxNumCompThreads);

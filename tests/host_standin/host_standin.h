@@ -29,6 +29,15 @@ void destroyArray(mxArray_tag* a);
 // A 1-by-strlen(text) char array of the text's character codes.
 mxArray_tag* newText(const char* text);
 
+// A 1-by-texts.size() string array (MATLAB's Name=Value passes a name as
+// one), whose elements the host's char() turns into char rows.
+mxArray_tag* newStrings(const std::vector<std::string>& texts);
+
+// A 1-by-1 struct whose fields `names` hold `values` (taken over; null: a
+// field never set), as an options struct or optimset's result is.
+mxArray_tag* newStruct(const std::vector<std::string>& names,
+                       const std::vector<mxArray_tag*>& values);
+
 // Arrays made by mxCreateDoubleMatrix and not destroyed yet.
 std::size_t liveCreatedArrays();
 

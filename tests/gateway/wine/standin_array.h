@@ -28,6 +28,9 @@ struct mxArray_tag {
     // The shape as mxGetDimensions hands it out, in either interface's mwSize.
     mutable std::size_t dims[3] = {};
     mutable int dims32[3] = {};
+    // A string array (className "string"): its m*n elements' texts, which
+    // the host's char() turns into a char row; pr holds nothing then.
+    char** texts = nullptr;
 };
 
 // What the stand-in mexErrMsgIdAndTxt throws to abandon a MEX call; the host

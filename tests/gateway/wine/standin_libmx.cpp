@@ -128,6 +128,15 @@ void mxSetFieldByNumber_700(mxArray_tag* a, int index, int field, mxArray_tag* v
     a->fields[index * a->fieldCount + field] = value;
 }
 
+// Reading a struct, as an options struct is read.
+bool mxIsStruct(const mxArray_tag* a) { return std::strcmp(a->className, "struct") == 0; }
+bool mxIsEmpty(const mxArray_tag* a) { return a->m * a->n == 0; }
+int mxGetNumberOfFields(const mxArray_tag* a) { return a->fieldCount; }
+const char* mxGetFieldNameByNumber(const mxArray_tag* a, int field) { return a->fieldNames[field]; }
+mxArray_tag* mxGetFieldByNumber_700(const mxArray_tag* a, int index, int field) {
+    return a->fields[index * a->fieldCount + field];
+}
+
 // No memory is given back; rows beyond the data block are a fault of the module's.
 void mxSetM_700(mxArray_tag* a, int m) {
     if (a->n != 0 && static_cast<std::size_t>(m) > a->capacity / a->n) {
