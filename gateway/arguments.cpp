@@ -32,6 +32,12 @@ void requireArgumentCounts(int nlhs, int nrhs) {
 
 namespace {
 
+// An empty, real, full double array: [] or zeros(0, 1), which stands for an
+// absent term ('' is char, and is refused as any other class is).
+bool isEmptyDouble(const mxArray* a) {
+    return mxIsDouble(a) && !mxIsComplex(a) && !mxIsSparse(a) && mxGetNumberOfElements(a) == 0;
+}
+
 // The value of a real numeric scalar of any numeric class, as a double.
 double requireRealScalar(const mxArray* a, const char* name) {
     if (!mxIsNumeric(a))
@@ -92,6 +98,17 @@ void requireSquareOrVector(const mxArray* a, const char* name, std::int64_t n) {
          name, static_cast<long long>(n), size);
 }
 
+// "7.6 MB", "1.2 GB": the bytes of `count` doubles, into text[32].
+void describeBytes(std::uint64_t count, char* text) {
+    const double bytes = 8.0 * static_cast<double>(count);
+    if (bytes < 1e6)
+        std::snprintf(text, 32, "%.0f kB", bytes / 1e3);
+    else if (bytes < 1e9)
+        std::snprintf(text, 32, "%.1f MB", bytes / 1e6);
+    else
+        std::snprintf(text, 32, "%.1f GB", bytes / 1e9);
+}
+
 // The data of a real, full double array of at least `needed` elements. Only
 // the first `needed` are read, column-major, whatever the array's shape;
 // except that a matrix argument (side >= 0) of more than one row must be
@@ -103,8 +120,14 @@ const double* requireRealDoubleArray(const mxArray* a, const char* name, std::ui
              name, mxGetClassName(a));
     if (mxIsComplex(a))
         fail("Brelvane:complex", "Argument %s must be a real double array, but is complex.", name);
-    if (mxIsSparse(a))
-        fail("Brelvane:sparse", "Argument %s must be a full double array, but is sparse.", name);
+    if (mxIsSparse(a)) {
+        char size[32];
+        describeBytes(needed, size);
+        fail("Brelvane:sparse",
+             "Argument %s must be a full double array, but is sparse: pass full(%s), whose %s = "
+             "%llu doubles take %s.",
+             name, name, neededName, static_cast<unsigned long long>(needed), size);
+    }
     if (side >= 0) requireSquareOrVector(a, name, side);
     const std::uint64_t numel = mxGetNumberOfElements(a);
     if (numel < needed)
@@ -136,34 +159,60 @@ bool equalsIgnoringCase(const char* text, const char* name) {
 // not one, is too long to be one of our names or values, or holds a zero
 // character (which would end the C string early: 'GradientTolerance' followed
 // by a zero and more is not the name).
-bool readText(const mxArray* a, char* text) {
+bool readCharRow(const mxArray* a, char* text) {
     return mxIsChar(a) && mxGetM(a) == 1 && mxGetNumberOfElements(a) < nameCapacity &&
            mxGetString(a, text, static_cast<mwSize>(nameCapacity)) == 0 &&
            std::strlen(text) == mxGetNumberOfElements(a);
 }
 
+// A MATLAB string (Name=Value passes names so, and "ritz" is one). Octave has
+// no such class.
 bool isString(const mxArray* a) { return std::strcmp(mxGetClassName(a), "string") == 0; }
+
+// The text of a char row vector, or of a string scalar, which the C API
+// cannot read: the host's char() turns it into a char row first (the array it
+// returns is destroyed at once; an error it raises means no text). A string
+// array of other than one element is refused: `what` ("Argument 10", "The
+// value of option 'Scaling'") and `expected` name it in the message.
+bool readText(const mxArray* a, char* text, const char* what = nullptr,
+              const char* expected = nullptr) {
+    if (!isString(a)) return readCharRow(a, text);
+    const std::size_t count = mxGetNumberOfElements(a);
+    if (count != 1 && what != nullptr)
+        fail(expected == nullptr ? "Brelvane:unknownOption" : "Brelvane:badOption",
+             "%s must be %s, a single string or char vector, but is a string array of %llu "
+             "elements.",
+             what, expected == nullptr ? "an option name" : expected,
+             static_cast<unsigned long long>(count));
+    if (count != 1) return false;
+    mxArray* in[1] = {const_cast<mxArray*>(a)};
+    mxArray* out[1] = {nullptr};
+    mxArray* failure = mexCallMATLABWithTrap(1, out, 1, in, "char");
+    if (failure != nullptr) {
+        mxDestroyArray(failure);
+        return false;
+    }
+    const bool read = out[0] != nullptr && readCharRow(out[0], text);
+    if (out[0] != nullptr) mxDestroyArray(out[0]);
+    return read;
+}
 
 constexpr const char* optionNames =
     "'GradientTolerance', 'Tolerance', 'Scaling', 'Acceleration', 'Display' or 'Threads'";
 
-// The option name at argument `position` (1-based) into name[nameCapacity]. A
-// MATLAB string scalar is refused with the fix spelled out, since the char
-// vector is what every host understands.
+// The option name at argument `position` (1-based) into name[nameCapacity]:
+// a char row vector or a string scalar (MATLAB's Name=Value syntax).
 void readOptionName(const mxArray* a, int position, char* name) {
-    if (isString(a))
+    char what[32];
+    std::snprintf(what, sizeof what, "Argument %d", position);
+    if (readText(a, name, what)) return;
+    if (!mxIsChar(a) && !isString(a))
         fail("Brelvane:unknownOption",
-             "Argument %d must be an option name given as a char vector in single quotes, "
-             "such as 'GradientTolerance', but is a string.",
-             position);
-    if (!mxIsChar(a))
-        fail("Brelvane:unknownOption",
-             "Argument %d must be an option name (a char vector such as 'GradientTolerance'), "
-             "but is of class %s.",
+             "Argument %d must be an option name (a char vector such as 'GradientTolerance', "
+             "or a string), but is of class %s.",
              position, mxGetClassName(a));
-    if (!readText(a, name))
-        fail("Brelvane:unknownOption", "Argument %d is not an option name: expected %s.",
-             position, optionNames);
+    fail("Brelvane:unknownOption", "Argument %d is not an option name: expected %s.", position,
+         optionNames);
 }
 
 // "a logical array of 1 element", "an int8 array of 2 elements", "a complex
@@ -206,20 +255,21 @@ int requireWord(const mxArray* a, const char* option, const char* const* words, 
                       i == 0 ? "" : i + 1 < count ? ", " : " or ", words[i]);
     }
     char value[nameCapacity];
-    if (readText(a, value)) {
+    char what[64];
+    std::snprintf(what, sizeof what, "The value of option '%s'", option);
+    if (readText(a, value, what, expected)) {
         for (int i = 0; i < count; ++i)
             if (equalsIgnoringCase(value, words[i])) return i;
         fail("Brelvane:badOption", "The value of option '%s' must be %s, but is '%s'.", option,
              expected, value);
     }
-    if (mxIsChar(a))
+    if (mxIsChar(a) || isString(a))
         fail("Brelvane:badOption",
-             "The value of option '%s' must be %s (a char row vector), but is a char array "
+             "The value of option '%s' must be %s (a char row vector or a string), but is text "
              "that is none of them.",
              option, expected);
     fail("Brelvane:badOption",
-         "The value of option '%s' must be %s (a char vector in single quotes), but is of "
-         "class %s.",
+         "The value of option '%s' must be %s (a char vector or a string), but is of class %s.",
          option, expected, mxGetClassName(a));
 }
 
@@ -227,7 +277,9 @@ int requireWord(const mxArray* a, const char* option, const char* const* words, 
 // 'automatic' (0).
 int requireThreads(const mxArray* a) {
     char text[nameCapacity];
-    if (readText(a, text) && equalsIgnoringCase(text, "automatic")) return 0;
+    if (readText(a, text, "The value of option 'Threads'", "a whole number from 1 to 1024 or 'automatic'") &&
+        equalsIgnoringCase(text, "automatic"))
+        return 0;
     if (!mxIsNumeric(a) || mxIsComplex(a) || mxGetNumberOfElements(a) != 1) {
         char what[96];
         describeArray(a, what);
@@ -247,52 +299,138 @@ int requireThreads(const mxArray* a) {
 
 }  // namespace
 
-RatioDescentOptions readOptions(int nrhs, const mxArray* prhs[], DisplayLevel& display) {
-    static const char* const names[] = {"GradientTolerance", "Tolerance", "Scaling", "Acceleration",
-                                        "Display",           "Threads"};
-    constexpr int known = 6;
+namespace {
+
+constexpr const char* optionTable[] = {"GradientTolerance", "Tolerance", "Scaling", "Acceleration",
+                                       "Display",           "Threads"};
+constexpr int optionCount = 6;
+
+// The index of a known option name (ignoring case), or optionCount.
+int optionIndex(const char* name) {
+    int which = 0;
+    while (which < optionCount && !equalsIgnoringCase(name, optionTable[which])) ++which;
+    return which;
+}
+
+// Option `which` set from `value`.
+void applyOption(int which, const mxArray* value, RatioDescentOptions& options,
+                 DisplayLevel& display) {
     static const char* const scalings[] = {"none", "diagonal"};
     static const char* const accelerations[] = {"none", "ritz"};
-    static const char* const displayLevels[] = {"off", "iter", "final"};
+    // fminunc's words too: 'none' is 'off', 'notify' the final line when a
+    // tolerance given was not met.
+    static const char* const displayWords[] = {"off", "iter", "final", "none", "notify"};
+    static const DisplayLevel displayLevels[] = {displayOff, displayIter, displayFinal, displayOff,
+                                                 displayNotify};
+    const char* name = optionTable[which];
+    switch (which) {
+        case 0: options.gradientTolerance = requireTolerance(value, name); break;
+        case 1: options.tolerance = requireTolerance(value, name); break;
+        case 2:
+            options.scaling = requireWord(value, name, scalings, 2) == 1 ? ratioDescentScalingDiagonal
+                                                                         : ratioDescentScalingNone;
+            break;
+        case 3:
+            options.acceleration = requireWord(value, name, accelerations, 2) == 1
+                                       ? ratioDescentAccelerationRitz
+                                       : ratioDescentAccelerationNone;
+            break;
+        case 4: display = displayLevels[requireWord(value, name, displayWords, 5)]; break;
+        default: options.threads = requireThreads(value);
+    }
+}
+
+// What an optimset name means here, for a field of an options struct that is
+// not one of ours: optimset's names are not taken, since what they measure
+// differs.
+const char* optimsetAdvice(const char* name) {
+    if (equalsIgnoringCase(name, "TolFun") || equalsIgnoringCase(name, "FunctionTolerance") ||
+        equalsIgnoringCase(name, "OptimalityTolerance"))
+        return " For a tolerance use 'Tolerance' (the relative residual) or 'GradientTolerance' "
+               "(the largest |dR/dx_j|).";
+    if (equalsIgnoringCase(name, "TolX") || equalsIgnoringCase(name, "StepTolerance"))
+        return " There is no step tolerance: use 'Tolerance' or 'GradientTolerance'.";
+    if (equalsIgnoringCase(name, "MaxIter") || equalsIgnoringCase(name, "MaxFunEvals") ||
+        equalsIgnoringCase(name, "MaxIterations") || equalsIgnoringCase(name, "MaxFunctionEvaluations"))
+        return " The most iterations are the ninth argument, iterations.";
+    return "";
+}
+
+// The fields of the options struct at argument 10, each an option name
+// (ignoring case) with its value; empty fields are skipped, as optimset
+// leaves the fields it was not given.
+void applyOptionsStruct(const mxArray* a, RatioDescentOptions& options, DisplayLevel& display) {
+    if (mxGetNumberOfElements(a) != 1)
+        fail("Brelvane:badOption",
+             "An options struct (argument 10) must be a single struct, but is a struct array of "
+             "%llu elements.",
+             static_cast<unsigned long long>(mxGetNumberOfElements(a)));
+    const int fields = mxGetNumberOfFields(a);
+    for (int f = 0; f < fields; ++f) {
+        const mxArray* value = mxGetFieldByNumber(a, 0, f);
+        if (value == nullptr || mxIsEmpty(value)) continue;
+        const char* name = mxGetFieldNameByNumber(a, f);
+        const int which = optionIndex(name);
+        if (which == optionCount)
+            fail("Brelvane:unknownOption",
+                 "Unknown option '%s' (a field of the options struct, argument 10): expected "
+                 "%s.%s",
+                 name, optionNames, optimsetAdvice(name));
+        applyOption(which, value, options, display);
+    }
+}
+
+}  // namespace
+
+RatioDescentOptions readOptions(int nrhs, const mxArray* prhs[], DisplayLevel& display) {
     RatioDescentOptions options;
     options.threads = 0;
     display = displayOff;
-    for (int i = inputCount; i < nrhs; i += 2) {
+    int first = inputCount;
+    if (nrhs > inputCount && mxIsStruct(prhs[inputCount])) {
+        applyOptionsStruct(prhs[inputCount], options, display);
+        ++first;
+    }
+    for (int i = first; i < nrhs; i += 2) {
         char name[nameCapacity];
         readOptionName(prhs[i], i + 1, name);
-        int which = 0;
-        while (which < known && !equalsIgnoringCase(name, names[which])) ++which;
-        if (which == known)
+        const int which = optionIndex(name);
+        if (which == optionCount)
             fail("Brelvane:unknownOption", "Unknown option '%s' (argument %d): expected %s.",
                  name, i + 1, optionNames);
         if (i + 1 >= nrhs)
-            fail("Brelvane:badOption", "Option '%s' (argument %d) has no value after it.", name,
-                 i + 1);
-        const mxArray* value = prhs[i + 1];
-        switch (which) {
-            case 0: options.gradientTolerance = requireTolerance(value, names[0]); break;
-            case 1: options.tolerance = requireTolerance(value, names[1]); break;
-            case 2:
-                options.scaling = requireWord(value, names[2], scalings, 2) == 1
-                                      ? ratioDescentScalingDiagonal
-                                      : ratioDescentScalingNone;
-                break;
-            case 3:
-                options.acceleration = requireWord(value, names[3], accelerations, 2) == 1
-                                           ? ratioDescentAccelerationRitz
-                                           : ratioDescentAccelerationNone;
-                break;
-            case 4:
-                display = static_cast<DisplayLevel>(requireWord(value, names[4], displayLevels, 3));
-                break;
-            default: options.threads = requireThreads(value);
-        }
+            fail("Brelvane:badOption", "Option '%s' (argument %d) has no value after it.",
+                 optionTable[which], i + 1);
+        applyOption(which, prhs[i + 1], options, display);
     }
     return options;
 }
 
+namespace {
+
+// c or d: [] (an empty double array) stands for zeros(n, 1), which both
+// share, made at the first that needs them (in.zeros).
+const double* requireLinearTerm(const mxArray* a, const char* name, Inputs& in) {
+    if (!isEmptyDouble(a))
+        return requireRealDoubleArray(a, name, static_cast<std::uint64_t>(in.n), "n");
+    if (in.zeros == nullptr) {
+        const std::size_t bytes = static_cast<std::size_t>(in.n) * sizeof(double);
+        in.zeros = static_cast<double*>(mxMalloc(bytes > 0 ? bytes : sizeof(double)));
+        std::memset(in.zeros, 0, bytes);
+    }
+    return in.zeros;
+}
+
+// alpha or beta: [] stands for 0.
+double requireConstant(const mxArray* a, const char* name) {
+    return isEmptyDouble(a) ? 0.0 : requireRealScalar(a, name);
+}
+
+}  // namespace
+
 Inputs readInputs(const mxArray* prhs[]) {
     Inputs in;
+    in.zeros = nullptr;
     in.n = truncatedCount(requireRealScalar(prhs[7], "n"), "n", 0.0, twoTo31, "[0, 2^31)");
     in.iterations = truncatedCount(requireRealScalar(prhs[8], "iterations"), "iterations",
                                    -twoTo63, twoTo63, "[-2^63, 2^63)");
@@ -301,11 +439,11 @@ Inputs readInputs(const mxArray* prhs[]) {
     const std::uint64_t nn = n * n;
     in.x0 = requireRealDoubleArray(prhs[0], "x0", n, "n");
     in.P = requireRealDoubleArray(prhs[1], "P", nn, "n*n", in.n);
-    in.c = requireRealDoubleArray(prhs[2], "c", n, "n");
-    in.alpha = requireRealScalar(prhs[3], "alpha");
+    in.c = requireLinearTerm(prhs[2], "c", in);
+    in.alpha = requireConstant(prhs[3], "alpha");
     in.Q = requireRealDoubleArray(prhs[4], "Q", nn, "n*n", in.n);
-    in.d = requireRealDoubleArray(prhs[5], "d", n, "n");
-    in.beta = requireRealScalar(prhs[6], "beta");
+    in.d = requireLinearTerm(prhs[5], "d", in);
+    in.beta = requireConstant(prhs[6], "beta");
     return in;
 }
 

@@ -18,12 +18,13 @@ constexpr int maxOutputCount = 3;
 // Most threads a call may be given.
 constexpr int mostThreads = 1024;
 
-// What 'Display' shows: nothing, one line at the end, or also lines while
-// the call runs.
-enum DisplayLevel { displayOff = 0, displayIter = 1, displayFinal = 2 };
+// What 'Display' shows: nothing, one line at the end, also lines while the
+// call runs, or the line at the end only when a tolerance given was not met.
+enum DisplayLevel { displayOff = 0, displayIter = 1, displayFinal = 2, displayNotify = 3 };
 
 // The nine inputs as the solver takes them: data pointers into the host's
-// arrays, the scalars, n and the count truncated toward zero.
+// arrays (c or d given as [] point at zeros the host reclaims), the scalars
+// ([] for alpha or beta is 0), n and the count truncated toward zero.
 struct Inputs {
     const double* x0;
     const double* P;
@@ -34,6 +35,9 @@ struct Inputs {
     double beta;
     std::int64_t n;
     std::int64_t iterations;
+    // The zeros c or d stand for when given as [] (from mxMalloc, for the
+    // caller to free), or null.
+    double* zeros;
 };
 
 // Raises Brelvane:nargin or Brelvane:nargout unless there are at least nine
@@ -44,9 +48,11 @@ void requireArgumentCounts(int nlhs, int nrhs);
 // how many elements the arrays must hold); the first failure is raised.
 Inputs readInputs(const mxArray* prhs[]);
 
-// Name-value pairs after the nine inputs, into the solver's options and the
-// display level. Names are matched ignoring case; a later pair overrides an
-// earlier one. Threads are automatic unless given.
+// The options after the nine inputs, into the solver's options and the
+// display level: an options struct (argument 10) whose non-empty fields are
+// options, then name-value pairs, each name a char vector or a string scalar,
+// matched ignoring case; a later one overrides an earlier one. Threads are
+// automatic unless given.
 RatioDescentOptions readOptions(int nrhs, const mxArray* prhs[], DisplayLevel& display);
 
 }  // namespace gateway

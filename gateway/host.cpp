@@ -228,6 +228,11 @@ bool showProgress(const RatioDescentProgress& state, void* context) {
 void showFinal(const Display& d, const RatioDescentReport& r, std::int64_t iterations,
                const RatioDescentOptions& o) {
     if (d.level == displayOff) return;
+    // 'notify': only where a tolerance given was not met.
+    const bool toleranceGiven = o.tolerance > 0.0 || o.gradientTolerance > 0.0;
+    const bool unmet = r.stop == ratioDescentStopIterations || r.stop == ratioDescentStopStalled ||
+                       r.stop == ratioDescentStopNotFinite;
+    if (d.level == displayNotify && !(toleranceGiven && unmet)) return;
     const long long done = static_cast<long long>(r.iterations);
     const long long asked = static_cast<long long>(iterations > 0 ? iterations : 0);
     char why[160];

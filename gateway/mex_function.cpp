@@ -179,6 +179,10 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     TraceStorage trace{nullptr, 0};
     const bool wantTrace = nlhs >= 2;
     useHostMemory(options, wantTrace ? &trace : nullptr);
+    // With info, r ends where the run ended, after every stop; without it, r
+    // keeps the count's length after a stationary stop, as callers of [x, r]
+    // may rely on.
+    options.fillStationaryTrace = nlhs < 3;
     const std::int64_t count =
         wantTrace && iterations > maxTraceIterations ? maxTraceIterations : iterations;
 
@@ -199,6 +203,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const RatioDescentStatus status = ratioDescentWithOptions(
         mxGetPr(plhs[0]), nullptr, in.x0, in.P, in.c, in.alpha, in.Q, in.d, in.beta, n, count,
         options, &report);
+    if (in.zeros != nullptr) mxFree(in.zeros);
     if (status != ratioDescentOk) mxFree(trace.data);
     if (status == ratioDescentInterrupted) {
         acknowledgeInterrupt(host);
@@ -218,12 +223,13 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
              static_cast<long long>(report.iterations), report.iterations == 1 ? "" : "s");
     requireSolved(status, n);
     const double startRatio = report.startNumerator / report.startDenominator;
-    // r ends at the returned point, except that a stationary stop fills it out
-    // to the full count.
+    // r ends at the returned point, except that without info a stationary stop
+    // fills it out to the full count.
     if (wantTrace)
-        plhs[1] = traceColumn(trace.data, report.stop == ratioDescentStopStationary
-                                              ? (count > 0 ? count : 0) + 1
-                                              : report.iterations + 1);
+        plhs[1] = traceColumn(trace.data,
+                              report.stop == ratioDescentStopStationary && options.fillStationaryTrace
+                                  ? (count > 0 ? count : 0) + 1
+                                  : report.iterations + 1);
     if (nlhs >= 3) plhs[2] = reportStruct(report, options.scaling);
     showFinal(display, report, count, options);
     warnOfAsymmetry(asymmetryP, asymmetryQ);
