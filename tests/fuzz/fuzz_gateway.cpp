@@ -201,15 +201,20 @@ bool matrixShapeFits(const mxArray_tag* a, double n) {
            (a->pages == 1 && a->m == a->n && static_cast<double>(a->m) == std::trunc(n));
 }
 
-// A call the gateway accepted: it must have had nine arguments and whole
-// name-value pairs, a valid n, iteration count and tolerance, and must return
-// the solver's own results.
+// A call the gateway accepted: it must have had nine arguments, then an
+// options struct of one element (the decoder's have no fields) or not, and
+// whole name-value pairs, a valid n, iteration count and tolerance, and must
+// return the solver's own results.
 void checkAccepted(const std::vector<mxArray_tag*>& args, int nrhs, int nlhs,
                    mxArray_tag* const* plhs) {
-    if (nrhs < 9 || nrhs % 2 == 0 || nlhs > 3) finding("accepted a wrong number of arguments");
+    const bool withStruct = nrhs > 9 && classIs(args[9]->className, "struct");
+    if (withStruct && (args[9]->m * args[9]->n != 1 || args[9]->fieldCount != 0))
+        finding("accepted an options struct of other than one element, or read fields it has not");
+    const int first = withStruct ? 10 : 9;
+    if (nrhs < 9 || (nrhs - first) % 2 != 0 || nlhs > 3) finding("accepted a wrong number of arguments");
     RatioDescentOptions options;
     std::string display = "off";
-    for (int i = 9; i < nrhs; i += 2) {
+    for (int i = first; i < nrhs; i += 2) {
         const std::string name = lowerText(args[static_cast<std::size_t>(i)]);
         const mxArray_tag* v = args[static_cast<std::size_t>(i) + 1];
         if (name == "gradienttolerance" || name == "tolerance") {
@@ -256,15 +261,24 @@ void checkAccepted(const std::vector<mxArray_tag*>& args, int nrhs, int nlhs,
     std::vector<double> x(static_cast<std::size_t>(n));
     std::vector<double> trace(
         nlhs >= 2 ? static_cast<std::size_t>(iterations > 0 ? iterations : 0) + 1 : 0);
+    // [] for c or d means zeros, for alpha or beta 0.
+    const std::vector<double> zeros(static_cast<std::size_t>(n) + 1, 0.0);
+    auto empty = [](const mxArray_tag* a) { return a->m * a->n == 0; };
+    const double* c = empty(args[2]) ? zeros.data() : args[2]->pr;
+    const double* d = empty(args[5]) ? zeros.data() : args[5]->pr;
+    const double alpha = empty(args[3]) ? 0.0 : args[3]->pr[0];
+    const double beta = empty(args[6]) ? 0.0 : args[6]->pr[0];
+    // With info, r ends at a stationary stop as at every other.
+    options.fillStationaryTrace = nlhs < 3;
     RatioDescentReport report;
     if (ratioDescentWithOptions(x.data(), nlhs >= 2 ? trace.data() : nullptr, args[0]->pr,
-                                args[1]->pr, args[2]->pr, args[3]->pr[0], args[4]->pr,
-                                args[5]->pr, args[6]->pr[0], n, iterations, options,
-                                &report) != ratioDescentOk)
+                                args[1]->pr, c, alpha, args[4]->pr, d, beta, n, iterations,
+                                options, &report) != ratioDescentOk)
         finding("the gateway returned where the solver fails");
     if (!sameColumn(plhs[0], x)) finding("x differs from the solver's");
     if (nlhs >= 2) {
-        if (report.stop != ratioDescentStopStationary && report.stop != ratioDescentStopIterations)
+        if (report.stop != ratioDescentStopIterations &&
+            (report.stop != ratioDescentStopStationary || nlhs >= 3))
             trace.resize(static_cast<std::size_t>(report.iterations) + 1);
         if (!sameColumn(plhs[1], trace)) finding("r differs from the solver's trace");
     }

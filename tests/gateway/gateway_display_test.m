@@ -85,6 +85,6 @@ function gateway_display_test ()
   catch err
     message = err.message;
   end
-  assert (message, "Brelvane: The value of option 'Display' must be 'off', 'iter' or 'final', but is 'on'.");
+  assert (message, "Brelvane: The value of option 'Display' must be 'off', 'iter', 'final', 'none' or 'notify', but is 'on'.");
   disp ("gateway display: all assertions passed");
 end

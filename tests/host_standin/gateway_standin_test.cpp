@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <iterator>
 #include <random>
@@ -164,12 +165,33 @@ TEST(GatewayOnStandinHost, EachBadArgumentRaisesItsIdentifierAndTheHostReclaimsE
         // that is a real, finite, non-negative scalar.
         {"Brelvane:unknownOption", "Argument 10", 1, 11,
          [](Arguments& a) { a.a.push_back(scalar(1)), a.a.push_back(scalar(1)); }},
-        {"Brelvane:unknownOption", "single quotes", 1, 11,
+        {"Brelvane:unknownOption", "a string array of 2 elements", 1, 11,
          [](Arguments& a) {
-             a.a.push_back(standin::newText("GradientTolerance"));
-             a.a.back()->className = "string";
+             a.a.push_back(standin::newStrings({"GradientTolerance", "Tolerance"}));
              a.a.push_back(scalar(1));
          }},
+        {"Brelvane:badOption", "'none' or 'diagonal', a single string or char vector, but is a string array of 2",
+         1, 11,
+         [](Arguments& a) {
+             a.a.push_back(standin::newStrings({"Scaling"}));
+             a.a.push_back(standin::newStrings({"none", "diagonal"}));
+         }},
+        // An options struct: known fields only (optimset's names say what to
+        // use instead), one struct, and values as the pairs'.
+        {"Brelvane:unknownOption", "use 'Tolerance' (the relative residual)", 1, 10,
+         [](Arguments& a) { a.a.push_back(standin::newStruct({"Display", "TolFun"}, {nullptr, scalar(1e-6)})); }},
+        {"Brelvane:unknownOption", "the ninth argument, iterations", 1, 10,
+         [](Arguments& a) { a.a.push_back(standin::newStruct({"MaxIter"}, {scalar(100)})); }},
+        {"Brelvane:badOption", "struct array of 2 elements", 1, 10,
+         [](Arguments& a) {
+             mxArray_tag* s = standin::newStruct({"Tolerance"}, {scalar(1e-6)});
+             s->n = 2;  // refused before any field is read
+             a.a.push_back(s);
+         }},
+        {"Brelvane:badOption", "'Tolerance' must be a real, finite, non-negative scalar, but is -1", 1, 10,
+         [](Arguments& a) { a.a.push_back(standin::newStruct({"tolerance"}, {scalar(-1)})); }},
+        {"Brelvane:badOption", "'off', 'iter', 'final', 'none' or 'notify', but is 'on'", 1, 11,
+         [](Arguments& a) { a.a.push_back(standin::newText("Display")), a.a.push_back(standin::newText("on")); }},
         {"Brelvane:unknownOption", "'Tolerence'", 1, 11,
          [](Arguments& a) { a.a.push_back(standin::newText("Tolerence")), a.a.push_back(scalar(1)); }},
         {"Brelvane:unknownOption", "not an option name", 1, 11,
@@ -204,7 +226,7 @@ TEST(GatewayOnStandinHost, EachBadArgumentRaisesItsIdentifierAndTheHostReclaimsE
          [](Arguments& a) { a.a.push_back(standin::newText("GradientTolerance")), a.a.push_back(scalar(1, "logical")); }},
         {"Brelvane:badOption", "'automatic', but is an int8 array of 2 elements.", 1, 11,
          [&](Arguments& a) { a.a.push_back(standin::newText("Threads")), a.a.push_back(array(two, 1, 2, "int8")); }},
-        {"Brelvane:badOption", "'none' or 'diagonal' (a char row vector), but is a char array that is none of them.",
+        {"Brelvane:badOption", "'none' or 'diagonal' (a char row vector or a string), but is text that is none of them.",
          1, 11,
          [](Arguments& a) {
              const std::vector<double> codes{'n', 'd', 'o', 'i', 'n', 'a', 'e', 'g'};
@@ -240,6 +262,11 @@ TEST(GatewayOnStandinHost, EachBadArgumentRaisesItsIdentifierAndTheHostReclaimsE
          set(3, [&] { return standin::newArray("double", 1, 1, four.data(), true); })},
         {"Brelvane:sparse", "d", 1, 9,
          set(5, [&] { return standin::newArray("double", 2, 1, two.data(), false, true); })},
+        {"Brelvane:sparse", "pass full(Q), whose n*n = 4 doubles take 0 kB", 1, 9,
+         set(4, [&] { return standin::newArray("double", 2, 2, four.data(), false, true); })},
+        // [] stands for an absent term; '' is char, refused as before.
+        {"Brelvane:notDouble", "c must be a real double array, but is of class char", 1, 9,
+         set(2, [&] { return array({}, 0, 0, "char"); })},
         {"Brelvane:tooShort", "c must have at least n = 2 elements, but has 1", 1, 9,
          set(2, [&] { return array(two, 1, 1); })},
         {"Brelvane:tooShort", "n*n = 4", 1, 9, set(1, [&] { return array(three, 3, 1); })},
@@ -357,7 +384,8 @@ TEST(GatewayOnStandinHost, ToleranceAndInfoAgreeWithTheSolverBitForBit) {
                                           p.n, p.iterations, options, &want),
                   ratioDescentOk);
         ++stops[want.stop];
-        const bool cut = want.stop != ratioDescentStopStationary && want.stop != ratioDescentStopIterations;
+        // With info, r ends where the run ended, after every stop.
+        const bool cut = want.stop != ratioDescentStopIterations;
         const std::size_t rows = static_cast<std::size_t>(cut ? want.iterations : p.iterations) + 1;
 
         Arguments args(p, static_cast<double>(p.n), static_cast<double>(p.iterations));
@@ -450,7 +478,7 @@ TEST(GatewayOnStandinHost, AStepThatRaisesTheRatioWarnsOnceWithTheCount) {
         EXPECT_NE(message.find("1 of the 3 steps computed raised R"), std::string::npos) << message;
         EXPECT_NE(message.find("no minimum"), std::string::npos) << message;
         if (nlhs == 3) {
-            expectColumn(out.plhs[1], 5, {0, -0.5, 0, 0, 0}, "r");
+            expectColumn(out.plhs[1], 4, {0, -0.5, 0, 0}, "r");  // with info, ends at the stop
             expectColumn(field(out.plhs[2], "rises"), 1, {1}, "info.rises");
         }
     }
@@ -682,4 +710,79 @@ TEST(GatewayOnStandinHost, ThreadsFollowTheHostsSettingAndKeepTheBits) {
     ASSERT_EQ(standin::callMexFunction(3, out.plhs, 9, args.a.data()).errorId, "");
     EXPECT_EQ(standin::hostFunctionCalls, calls);
     EXPECT_EQ(field(out.plhs[2], "threads")->pr[0], 1.0);
+}
+
+namespace {
+
+// Every field of info, the stop as text and the rest as numbers.
+std::string describeInfo(const mxArray_tag* info) {
+    std::string text;
+    for (int f = 0; f < info->fieldCount; ++f) {
+        const mxArray_tag* v = info->fields[f];
+        text += std::string(info->fieldNames[f]) + "=";
+        text += std::strcmp(v->className, "char") == 0 ? textOf(v) : describe(v->pr[0]);
+        text += " ";
+    }
+    return text;
+}
+
+}  // namespace
+
+// The ways MATLAB users write a call give the char call's results bit for
+// bit: names and values as string scalars (Name=Value), an options struct
+// with empty fields and a pair after it that overrides a field, and [] for
+// c, d, alpha and beta where they are zero.
+TEST(GatewayOnStandinHost, StringsStructsAndEmptyTermsAreTheCharCall) {
+    std::mt19937_64 rng(testSeed("StringsStructsAndEmptyTermsAreTheCharCall", 24));
+    Problem p = generalProblem(rng, 12, 12);
+    std::fill(p.c.begin(), p.c.end(), 0.0), std::fill(p.d.begin(), p.d.end(), 0.0);
+    p.alpha = p.beta = 0.0;
+    const std::size_t n = static_cast<std::size_t>(p.n);
+    auto run = [&](const std::function<void(Arguments&)>& options, Outputs& out) {
+        Arguments args(p, static_cast<double>(p.n), 600);
+        options(args);
+        const standin::CallOutcome outcome =
+            standin::callMexFunction(3, out.plhs, static_cast<int>(args.a.size()), args.a.data());
+        ASSERT_EQ(outcome.errorId, "") << outcome.message;
+    };
+    Outputs want;
+    run([](Arguments& a) {
+        for (const char* t : {"Acceleration", "ritz", "Scaling", "diagonal"}) a.a.push_back(standin::newText(t));
+        a.a.push_back(standin::newText("Tolerance")), a.a.push_back(scalar(1e-9));
+    }, want);
+    const std::size_t rows = want.plhs[1]->m;
+    const std::vector<double> x(want.plhs[0]->pr, want.plhs[0]->pr + n);
+    const std::vector<double> r(want.plhs[1]->pr, want.plhs[1]->pr + rows);
+    const std::pair<const char*, std::function<void(Arguments&)>> forms[] = {
+        {"strings", [](Arguments& a) {
+             for (const char* t : {"Acceleration", "ritz", "SCALING", "Diagonal"})
+                 a.a.push_back(standin::newStrings({t}));
+             a.a.push_back(standin::newStrings({"tolerance"})), a.a.push_back(scalar(1e-9));
+         }},
+        {"struct", [](Arguments& a) {
+             a.a.push_back(standin::newStruct(
+                 {"Display", "acceleration", "Scaling", "TolFun", "Tolerance"},
+                 {array({}, 0, 0), standin::newText("ritz"), standin::newStrings({"diagonal"}),
+                  array({}, 0, 0), scalar(1e-9)}));
+         }},
+        {"struct and a pair", [](Arguments& a) {
+             a.a.push_back(standin::newStruct({"Acceleration", "Scaling", "Tolerance"},
+                                              {standin::newText("ritz"), standin::newText("diagonal"),
+                                               scalar(0.5)}));
+             a.a.push_back(standin::newText("Tolerance")), a.a.push_back(scalar(1e-9));
+         }},
+        {"[] terms", [](Arguments& a) {
+             a.replace(2, array({}, 0, 0)), a.replace(3, array({}, 0, 0));
+             a.replace(5, array({}, 0, 1)), a.replace(6, array({}, 0, 0));
+             for (const char* t : {"Acceleration", "ritz", "Scaling", "diagonal"}) a.a.push_back(standin::newText(t));
+             a.a.push_back(standin::newText("Tolerance")), a.a.push_back(scalar(1e-9));
+         }},
+    };
+    for (const auto& [what, form] : forms) {
+        Outputs got;
+        run(form, got);
+        expectColumn(got.plhs[0], n, x, std::string(what) + ": x");
+        expectColumn(got.plhs[1], rows, r, std::string(what) + ": r");
+        EXPECT_EQ(describeInfo(got.plhs[2]), describeInfo(want.plhs[2])) << what;
+    }
 }

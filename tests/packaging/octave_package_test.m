@@ -1,6 +1,7 @@
 % octave_package_test (tarball, work_dir): pkg install into a prefix and
 % package lists of its own below work_dir (the user's ~/.octave and the
-% system's list stay untouched), pkg load, then the module from the package.
+% system's list stay untouched), pkg load, then the module from the package,
+% its test blocks (test Brelvane) and its demos (demo Brelvane).
 function octave_package_test (tarball, work_dir)
   if (isfolder (work_dir))
     confirm_recursive_rmdir (false, "local");
@@ -16,4 +17,8 @@ function octave_package_test (tarball, work_dir)
   assert (numel (list) == 1 && strcmp (list{1}.name, "brelvane"));
   printf ("installed %s %s in %s\n", list{1}.name, list{1}.version, list{1}.dir);
   check_installed_module (work_dir);
+  [passed, total] = test ("Brelvane", "quiet", stdout);
+  assert (passed == total && total >= 6, "test Brelvane: %d of %d passed", passed, total);
+  demo ("Brelvane", 1);
+  demo ("Brelvane", 2);
 end
