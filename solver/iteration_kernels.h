@@ -94,16 +94,20 @@ const IterationKernels* iterationKernels(KernelVariant variant);
 // The widest variant this CPU runs.
 const IterationKernels& fastestIterationKernels();
 
+struct TeamTuning;
+
 // ratioDescent (trace null), ratioDescentTrace or, with options,
 // ratioDescentWithOptions, on the given kernels, for tests and benchmarks
-// that pin a variant; identical results whichever run.
+// that pin a variant, and with the team of threads tuned (null: as the
+// solver tunes it); identical results whichever run.
 RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, const double* x0,
                                     const double* P, const double* c, double alpha,
                                     const double* Q, const double* d, double beta,
                                     std::int64_t n, std::int64_t iterations,
                                     double* trace = nullptr,
                                     const RatioDescentOptions* options = nullptr,
-                                    RatioDescentReport* report = nullptr);
+                                    RatioDescentReport* report = nullptr,
+                                    const TeamTuning* tuning = nullptr);
 
 }  // namespace brelvane
 

@@ -617,6 +617,14 @@ Outcome iterate(Solve<Choice>& v, State& st, std::int64_t iterations) {
         if (stop != ratioDescentStopIterations) return {0, stop};
     }
     std::int64_t untilPoll = interval;
+    // A team of threads adapts at the end of each window of iterations, and
+    // at ticks within one may cut it short.
+    SharedPass* const shared = choice.shared;
+    std::int64_t untilTick =
+        shared ? startWindows(*shared, shared->tuning.windowIterations > 0
+                                           ? shared->tuning.windowIterations
+                                           : interval)
+               : 0;
     // t never equals -1: no checkpoint.
     std::int64_t nextCheckpoint = v.cp ? v.cp->interval : -1;
     // Telling the state after the last iteration is due: from a poll (bit
@@ -658,6 +666,7 @@ Outcome iterate(Solve<Choice>& v, State& st, std::int64_t iterations) {
             if (stop != ratioDescentStopIterations) return {t, stop};
             if (progress.dueAtCheckpoint(t)) tellDue |= 2u;
         }
+        if (shared && --untilTick == 0) untilTick = tickSharedPass(*shared);
         const bool last = t == iterations;
         bool interrupted = false;
         if (!last && --untilPoll == 0) {
@@ -761,8 +770,8 @@ std::size_t bytesFor(std::int64_t n, std::int64_t count) {
 // start-up products, the team of threads if any, the descent on the choice
 // the options ask for, and its finish.
 Outcome solveIn(const IterationKernels& kernels, const RatioProblem& p,
-                const RatioDescentOptions& o, std::int64_t steps, double* x, double* Px,
-                double* Qx, double* w, double* slots, TraceStorage* tr,
+                const RatioDescentOptions& o, const TeamTuning& tuning, std::int64_t steps,
+                double* x, double* Px, double* Qx, double* w, double* slots, TraceStorage* tr,
                 RatioDescentReport* report) {
     State st{x, Px, Qx, {}, 0.0, 0.0, 0, false, true, false, 0};
     formAfresh(p, x, Px, Qx, st.s);
@@ -781,10 +790,12 @@ Outcome solveIn(const IterationKernels& kernels, const RatioProblem& p,
     const ResidualWeights weights{w, w ? weightFor(2.0 * p.beta, 2.0 * p.alpha) : 1.0};
     // The start-up products are the longest stretch without a poll.
     const bool interrupted = interruptPending(o);
-    const int threads = passThreads(o.threads, o.threadLimit, p.n);
-    SharedPass* shared = threads > 1 && steps > 0 && !interrupted
-                             ? newSharedPass(threads, kernels, p.c, p.d, scaled ? w : nullptr, p.n)
-                             : nullptr;
+    const int threads =
+        passThreads(o.threads, o.threadLimit, p.n, tuning.minSlice, tuning.capToProcessors);
+    SharedPass* shared =
+        threads > 1 && steps > 0 && !interrupted
+            ? newSharedPass(threads, kernels, p.c, p.d, scaled ? w : nullptr, p.n, tuning)
+            : nullptr;
     if (tr) tr->shared = shared;
     Outcome out{0, ratioDescentStopInterrupted};
     auto run = [&](const auto& choice) {
@@ -798,7 +809,8 @@ Outcome solveIn(const IterationKernels& kernels, const RatioProblem& p,
     else
         run(Choice<false>{kernels, nullptr, shared});
     if (report) {
-        report->threads = shared ? shared->team.size : 1;
+        report->threads = shared ? shared->mostThreads : 1;
+        report->sharedIterations = shared ? shared->sharedPasses : 0;
         report->startNumerator = startN;
         report->startDenominator = startD;
     }
@@ -840,7 +852,7 @@ RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, 
                                     const double* Q, const double* d, double beta,
                                     std::int64_t n, std::int64_t iterations, double* trace,
                                     const RatioDescentOptions* options,
-                                    RatioDescentReport* report) {
+                                    RatioDescentReport* report, const TeamTuning* tuning) {
     const RatioDescentOptions defaults;
     const RatioDescentOptions& o = options ? *options : defaults;
     const RatioProblem p{P, c, alpha, Q, d, beta, n};
@@ -860,7 +872,7 @@ RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, 
         const Outcome out = emptySolve(p, steps, o, tr);
         const Scalars none{0, 0, 0, 0};
         if (report)
-            *report = {out.iterations, out.stop, 0.0, ratioOf(none, p), 0.0, 0, 0, 1,
+            *report = {out.iterations, out.stop, 0.0, ratioOf(none, p), 0.0, 0, 0, 1, 0,
                        numeratorOf(none, p), denominatorOf(none, p)};
         return out.traceRefused ? ratioDescentOutOfMemory : ratioDescentOk;
     }
@@ -891,7 +903,9 @@ RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, 
     RatioDescentStatus status = ratioDescentOutOfMemory;
     if (products && (w || !weighted) && (slots || !accelerated)) {
         std::memcpy(x, x0, bytes);
-        const Outcome out = solveIn(kernels, p, o, steps, x, Px, Qx, w, slots, tr, report);
+        const TeamTuning defaultTuning;
+        const Outcome out = solveIn(kernels, p, o, tuning ? *tuning : defaultTuning, steps, x, Px,
+                                    Qx, w, slots, tr, report);
         // Exact zeros (+0.0 and -0.0; never NaN) become 1e-100.
         for (std::int64_t i = 0; i < n; ++i)
             if (x[i] == 0.0) x[i] = 1e-100;

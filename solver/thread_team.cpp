@@ -1,10 +1,12 @@
 // The team of threads that shares the per-iteration pass: posting a task, spinning, sleeping.
 #include "thread_team.h"
 
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <system_error>
+#include <string>
 
 #if defined(__x86_64__) || defined(_M_X64)
 #include <immintrin.h>
@@ -96,9 +98,11 @@ void startTeam(ThreadTeam& team, int size, TeamTask task, void* context) {
     }
     const std::uint64_t seen = team.post.number.load(std::memory_order_relaxed);
     for (int s = 1; s < size; ++s) {
+        // The system may refuse the thread (std::system_error) or the memory
+        // its start needs (std::bad_alloc): the team is then those started.
         try {
             new (&team.workers[s - 1]) std::thread(work, &team, s, seen);
-        } catch (const std::system_error&) {
+        } catch (...) {
             break;
         }
         team.size = s + 1;
@@ -137,13 +141,82 @@ void stopTeam(ThreadTeam& team) {
     team.stopping = false;
 }
 
-int processorsAvailable() {
-    if (const char* omp = std::getenv("OMP_NUM_THREADS")) {
+int processorsFor(int affinity, const char* ompNumThreads, double quota) {
+    int count = affinity > 0 ? affinity : 1;
+    if (ompNumThreads != nullptr) {
         char* end = nullptr;
-        const long v = std::strtol(omp, &end, 10);
-        if (end != omp && v > 0) return v < 4096 ? static_cast<int>(v) : 4096;
+        const long v = std::strtol(ompNumThreads, &end, 10);
+        if (end != ompNumThreads && v > 0 && v < count) count = static_cast<int>(v);
     }
+    // A quota of 1.5 processors lets two threads run, each part of the time.
+    if (quota > 0.0 && quota < count) count = static_cast<int>(std::ceil(quota));
+    return count < 1 ? 1 : count;
+}
+
+double cgroupCpuQuota(const char* v2, const char* v1) {
+    char path[600];
+    // cgroup v2: "max 100000" (none) or "<quota> <period>" in microseconds.
+    std::snprintf(path, sizeof path, "%s/cpu.max", v2);
+    if (std::FILE* f = std::fopen(path, "r")) {
+        char quota[32] = "";
+        double period = 0.0;
+        const int read = std::fscanf(f, "%31s %lf", quota, &period);
+        std::fclose(f);
+        if (read == 2 && std::strcmp(quota, "max") != 0 && period > 0.0) {
+            const double q = std::strtod(quota, nullptr);
+            return q > 0.0 ? q / period : 0.0;
+        }
+        return 0.0;
+    }
+    // cgroup v1: cpu.cfs_quota_us (-1: none) over cpu.cfs_period_us.
+    double quota = -1.0;
+    double period = 0.0;
+    std::snprintf(path, sizeof path, "%s/cpu.cfs_quota_us", v1);
+    if (std::FILE* f = std::fopen(path, "r")) {
+        if (std::fscanf(f, "%lf", &quota) != 1) quota = -1.0;
+        std::fclose(f);
+    }
+    std::snprintf(path, sizeof path, "%s/cpu.cfs_period_us", v1);
+    if (std::FILE* f = std::fopen(path, "r")) {
+        if (std::fscanf(f, "%lf", &period) != 1) period = 0.0;
+        std::fclose(f);
+    }
+    return quota > 0.0 && period > 0.0 ? quota / period : 0.0;
+}
+
+namespace {
+
+#if defined(__linux__)
+// The quota of this process's own cgroup: its paths from /proc/self/cgroup
+// ("0::<path>" for v2, "<n>:<controllers with cpu>:<path>" for v1) below the
+// usual mounts. In a container they are its own root.
+double ownCgroupCpuQuota() {
+    char v2[600] = "/sys/fs/cgroup";
+    char v1[600] = "/sys/fs/cgroup/cpu";
+    if (std::FILE* f = std::fopen("/proc/self/cgroup", "r")) {
+        char line[512];
+        while (std::fgets(line, sizeof line, f)) {
+            line[std::strcspn(line, "\n")] = '\0';
+            const char* first = std::strchr(line, ':');
+            const char* second = first ? std::strchr(first + 1, ':') : nullptr;
+            if (second == nullptr) continue;
+            const std::string controllers(first + 1, second);
+            if (std::strncmp(line, "0::", 3) == 0)
+                std::snprintf(v2, sizeof v2, "/sys/fs/cgroup%s", second + 1);
+            else if (("," + controllers + ",").find(",cpu,") != std::string::npos)
+                std::snprintf(v1, sizeof v1, "/sys/fs/cgroup/cpu%s", second + 1);
+        }
+        std::fclose(f);
+    }
+    return cgroupCpuQuota(v2, v1);
+}
+#endif
+
+}  // namespace
+
+int processorsAvailable() {
     int count = 0;
+    double quota = 0.0;
 #if defined(_WIN32)
     DWORD_PTR process = 0;
     DWORD_PTR system = 0;
@@ -152,11 +225,12 @@ int processorsAvailable() {
 #elif defined(__linux__)
     cpu_set_t set;
     if (sched_getaffinity(0, sizeof set, &set) == 0) count = CPU_COUNT(&set);
+    quota = ownCgroupCpuQuota();
 #else
     count = static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN));
 #endif
     if (count < 1) count = static_cast<int>(std::thread::hardware_concurrency());
-    return count < 1 ? 1 : count;
+    return processorsFor(count, std::getenv("OMP_NUM_THREADS"), quota);
 }
 
 }  // namespace brelvane

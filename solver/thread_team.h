@@ -56,9 +56,21 @@ void runOnTeam(ThreadTeam& team, const void* arguments);
 // Ends and joins the workers; the team is then of size 1.
 void stopTeam(ThreadTeam& team);
 
-// The processors this process may run on (its affinity), or OMP_NUM_THREADS
-// when that is set to a positive number; at least 1.
+// The processors this process may run on: those of its affinity mask, fewer
+// where OMP_NUM_THREADS says fewer (it never raises the count) or a
+// container's CPU quota allows fewer (cgroup v2 cpu.max, v1
+// cpu.cfs_quota_us; a quota of 1.5 processors counts as 2); at least 1.
 int processorsAvailable();
+
+// The rule processorsAvailable applies: `affinity` processors (at least 1),
+// at most OMP_NUM_THREADS's number where that text is a positive number, and
+// at most the quota rounded up where that is positive.
+int processorsFor(int affinity, const char* ompNumThreads, double quota);
+
+// The CPU quota of a cgroup, in processors: v2's cpu.max in folder v2, or
+// else v1's cpu.cfs_quota_us over cpu.cfs_period_us in folder v1; 0 where
+// none is set or none can be read.
+double cgroupCpuQuota(const char* v2, const char* v1);
 
 }  // namespace brelvane
 

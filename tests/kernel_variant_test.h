@@ -14,6 +14,7 @@
 
 #include "brelvane/ratio_descent.h"
 #include "iteration_kernels.h"
+#include "shared_pass.h"
 #include "random_problems.h"
 #include "test_support.h"
 #include "vector_kernels.h"
@@ -50,13 +51,13 @@ struct Solve {
 
 // x and the trace start as -7.0, so an entry left unwritten shows.
 inline Solve solve(const IterationKernels& kernels, const Problem& p, std::int64_t iterations,
-                   const RatioDescentOptions& options) {
+                   const RatioDescentOptions& options, const TeamTuning* tuning = nullptr) {
     Solve r;
     r.x.assign(static_cast<std::size_t>(p.n), -7.0);
     r.trace.assign(static_cast<std::size_t>(iterations > 0 ? iterations : 0) + 1, -7.0);
     r.status = ratioDescentWith(kernels, r.x.data(), p.x0.data(), p.P.data(), p.c.data(), p.alpha,
                                 p.Q.data(), p.d.data(), p.beta, p.n, iterations, r.trace.data(),
-                                &options, &r.report);
+                                &options, &r.report, tuning);
     return r;
 }
 

@@ -10,9 +10,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
+#include <new>
 #include <vector>
 
 #include "blas_dsymv.h"
+#include "iteration_kernels.h"
+#include "shared_pass.h"
 #include "brelvane/ratio_descent.h"
 #include "test_support.h"
 #include "vector_kernels.h"
@@ -196,18 +199,24 @@ TEST(SolverBoundary, EmptyProblemsCallNoBlasAndAllocateNothing) {
 }
 
 // Threads the system refuses: pthread_create, interposed here, fails from
-// its refuseFrom-th call on. The solve runs on the threads that did start,
-// down to the calling thread alone, with the same bits.
+// its refuseFrom-th call on, with EAGAIN (std::thread throws
+// std::system_error) or, as when the memory a thread's start needs is
+// refused, with std::bad_alloc. The solve runs on the threads that did
+// start, down to the calling thread alone, with the same bits.
 namespace {
 int threadCreations = 0;
 int refuseThreadsFrom = 0;  // 0: none refused
+bool refuseWithBadAlloc = false;
 }  // namespace
 
 extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attr,
                               void* (*start)(void*), void* argument) {
     using Create = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
     static const auto real = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "pthread_create"));
-    if (refuseThreadsFrom > 0 && ++threadCreations >= refuseThreadsFrom) return EAGAIN;
+    if (refuseThreadsFrom > 0 && ++threadCreations >= refuseThreadsFrom) {
+        if (refuseWithBadAlloc) throw std::bad_alloc();
+        return EAGAIN;
+    }
     return real(thread, attr, start, argument);
 }
 
@@ -238,15 +247,22 @@ TEST(SolverBoundary, ThreadsTheSystemRefusesLeaveTheBitsAndFewerThreads) {
                                       Q.data(), d.data(), 2.0, n, 2000, options, &report),
               ratioDescentOk);
     options.threads = 4;
-    for (int refuse : {1, 2, 3}) {
-        threadCreations = 0;
-        refuseThreadsFrom = refuse;
-        const RatioDescentStatus status =
-            ratioDescentWithOptions(x.data(), nullptr, x0.data(), P.data(), c.data(), 1.0, Q.data(),
-                                    d.data(), 2.0, n, 2000, options, &report);
-        refuseThreadsFrom = 0;
-        ASSERT_EQ(status, ratioDescentOk);
-        EXPECT_EQ(report.threads, refuse) << "the first " << refuse - 1 << " threads started";
-        EXPECT_EQ(x, want) << refuse;
-    }
+    TeamTuning tuning;  // four threads whatever this machine's processors, on every pass
+    tuning.capToProcessors = false;
+    tuning.adaptive = false;
+    // No exception leaves the solve; the sanitizer builds check that no
+    // thread or record is left behind.
+    for (bool badAlloc : {false, true})
+        for (int refuse : {1, 2, 3}) {
+            threadCreations = 0;
+            refuseThreadsFrom = refuse;
+            refuseWithBadAlloc = badAlloc;
+            const RatioDescentStatus status = ratioDescentWith(
+                fastestIterationKernels(), x.data(), x0.data(), P.data(), c.data(), 1.0, Q.data(),
+                d.data(), 2.0, n, 2000, nullptr, &options, &report, &tuning);
+            refuseThreadsFrom = 0;
+            ASSERT_EQ(status, ratioDescentOk);
+            EXPECT_EQ(report.threads, refuse) << "the first " << refuse - 1 << " threads started";
+            EXPECT_EQ(x, want) << refuse;
+        }
 }

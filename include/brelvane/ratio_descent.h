@@ -169,16 +169,24 @@ struct RatioDescentOptions {
     double tolerance = 0.0;
     // Any value other than ratioDescentAccelerationRitz is none.
     RatioDescentAcceleration acceleration = ratioDescentAccelerationNone;
-    // Threads that share each iteration's pass over the coordinates, the
-    // calling one among them, each over its own contiguous slice; the results
-    // are the same bit for bit whatever the count. 1: the calling thread
-    // alone. 0: automatic, the processors this process may run on (or
-    // OMP_NUM_THREADS when set), at most threadLimit when that is nonzero,
-    // from n = ratioDescentThreadsFrom on, and one below. Any count is then
-    // cut to at most 64, and so that each thread has at least 64
-    // coordinates; if threads cannot be started the solve runs on fewer,
-    // down to the calling thread alone. Other threads run only inside the
-    // call.
+    // At most this many threads share each iteration's pass over the
+    // coordinates, the calling one among them, each over its own contiguous
+    // slice; the results are the same bit for bit whatever the count, and
+    // whenever it changes. 1: the calling thread alone. 0: automatic, the
+    // processors this process may run on, at most threadLimit when that is
+    // nonzero, from n = ratioDescentThreadsFrom on, and one below. Any count
+    // is then cut to those processors (the affinity mask's, fewer where
+    // OMP_NUM_THREADS or a container's CPU quota says fewer), to at most 64,
+    // and so that each thread has at least 64 coordinates; if threads cannot
+    // be started (the system refuses a thread or its memory) the solve runs
+    // on fewer, down to the calling thread alone. A team times itself: every
+    // so many iterations (some 2^20 elements of work) it compares its pace
+    // with the calling thread's alone, runs the next stretch on the faster,
+    // and tries the other again now and then (ever more rarely while the
+    // choice holds), so that a machine whose cores are busy elsewhere (a
+    // BLAS's threads spinning after their call, another process) runs the
+    // solve on one thread and takes the team up again once they are free.
+    // Other threads run only inside the call.
     int threads = 1;
     int threadLimit = 0;
     // A trace whose storage grows with the solve, for a caller who would
@@ -255,8 +263,11 @@ struct RatioDescentReport {
     // there. A Ritz step never raises R, and forming the scalars afresh at a
     // checkpoint is not a step.
     std::int64_t rises = 0;
-    // Threads that shared the pass.
+    // The most threads a pass ran on (1 when none ran shared), and the
+    // iterations whose pass they shared: a team that timed itself slower than
+    // the calling thread alone shares few or none.
     int threads = 1;
+    std::int64_t sharedIterations = 0;
     // N(x0) and D(x0) as the start-up forms them (R(x0) is their quotient):
     // why R(x0) is not finite when it is not.
     double startNumerator = 0.0;

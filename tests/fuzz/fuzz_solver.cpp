@@ -1,17 +1,22 @@
 // Fuzz target: ratioDescent, ratioDescentTrace, ratioStep and indexOfMaxAbs on
 // arbitrary doubles (NaN, infinities, extremes, ties), small n and iteration
-// counts, symmetric or not, against the plain second evaluation, bit for bit.
+// counts, symmetric or not, against the plain second evaluation, bit for bit;
+// and the pass shared by 2 or 3 threads, switched on and off window by
+// window, against the calling thread alone.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <vector>
 
 #include "brelvane/ratio_descent.h"
 #include "fuzz_input.h"
-#include "ratio_step.h"
+#include "iteration_kernels.h"
 #include "random_problems.h"
+#include "ratio_step.h"
+#include "shared_pass.h"
 #include "straightforward_accelerated.h"
 #include "straightforward_solver.h"
 #include "test_support.h"
@@ -172,6 +177,87 @@ void checkArgmax(FuzzInput& in) {
     if (indexOfMaxAbs(v.data(), n) != k) finding("indexOfMaxAbs differs from the plain loop");
 }
 
+// The pass shared by 2 or 3 threads with slices of 8 coordinates (n from 16
+// on), the team switched on and off at windows of 1 to 8 iterations as the
+// input says, every option: x, r and the report are the calling thread's
+// alone. The problem is halves from a seeded generator, with values of the
+// input's choosing at places of its choosing.
+void checkShared(FuzzInput& in) {
+    Problem p;
+    p.n = 16 + in.below(25);
+    const std::size_t m = static_cast<std::size_t>(p.n);
+    std::uint64_t seed = 0;
+    for (int i = 0; i < 8; ++i) seed = seed << 8 | in.byte();
+    std::mt19937_64 rng(seed);
+    auto vec = [&] {
+        std::vector<double> v(m);
+        for (double& e : v) e = dyadic(rng);
+        return v;
+    };
+    p.x0 = vec(), p.c = vec(), p.d = vec();
+    p.P = symmetricMatrix(p.n, [&](std::int64_t, std::int64_t) { return dyadic(rng); });
+    p.Q = symmetricMatrix(p.n, [&](std::int64_t i, std::int64_t j) {
+        return i == j ? 8.0 + dyadic(rng) : dyadic(rng) / 16;
+    });
+    p.alpha = dyadic(rng), p.beta = 4.0;
+    for (unsigned k = in.below(6); k > 0; --k) {
+        std::vector<double>* const where[] = {&p.x0, &p.c, &p.d, &p.P, &p.Q};
+        std::vector<double>& v = *where[in.below(5)];
+        const std::size_t i = (static_cast<std::size_t>(in.byte()) << 8 | in.byte()) % v.size();
+        v[i] = in.value();
+        if (v.size() > m) v[i % m * m + i / m] = v[i];  // P and Q stay symmetric
+    }
+    const std::uint8_t flags = in.byte();
+    if (flags & 1) {
+        std::fill(p.c.begin(), p.c.end(), 0.0), std::fill(p.d.begin(), p.d.end(), 0.0);
+        p.alpha = p.beta = 0.0;
+    }
+    RatioDescentOptions options;
+    options.acceleration = flags & 2 ? ratioDescentAccelerationRitz : ratioDescentAccelerationNone;
+    options.scaling = flags & 4 ? ratioDescentScalingDiagonal : ratioDescentScalingNone;
+    options.tolerance = flags & 8 ? 1e-9 : 0.0;
+    options.gradientTolerance = flags & 16 ? 1e-9 : 0.0;
+    const std::int64_t iterations = 1 + in.byte() * p.n / 8;
+    struct Plan {
+        std::uint64_t teamAt;  // bit w % 64: window w on the team
+    } plan{0};
+    for (int i = 0; i < 8; ++i) plan.teamAt = plan.teamAt << 8 | in.byte();
+    TeamTuning tuning;
+    tuning.capToProcessors = false;
+    tuning.minSlice = 8;
+    tuning.windowIterations = 1 + in.below(8);
+    tuning.context = &plan;
+    tuning.schedule = [](void* context, std::int64_t window) {
+        return static_cast<Plan*>(context)->teamAt >> (window % 64) & 1 ? 2 : 1;
+    };
+
+    struct Run {
+        std::vector<double> x, trace;
+        RatioDescentReport report;
+    } one, many;
+    for (Run* r : {&one, &many}) {
+        const bool shared = r == &many;
+        options.threads = shared ? 2 + static_cast<int>(flags >> 7) : 1;
+        r->x.assign(m, -7.0);
+        r->trace.assign(static_cast<std::size_t>(iterations) + 1, -7.0);
+        if (ratioDescentWith(fastestIterationKernels(), r->x.data(), p.x0.data(), p.P.data(),
+                             p.c.data(), p.alpha, p.Q.data(), p.d.data(), p.beta, p.n, iterations,
+                             r->trace.data(), &options, &r->report,
+                             shared ? &tuning : nullptr) != ratioDescentOk)
+            finding("a shared solve was refused");
+    }
+    const RatioDescentReport &a = one.report, &b = many.report;
+    if (a.threads != 1 || b.threads > 3) finding("a team of the wrong size");
+    if (a.stop != b.stop || a.iterations != b.iterations || a.accelerations != b.accelerations ||
+        !sameDouble(a.ratio, b.ratio) || !sameDouble(a.gradient, b.gradient) ||
+        !sameDouble(a.residual, b.residual))
+        finding("a shared solve's report differs from one thread's");
+    if (!same(one.x, many.x)) finding("a shared solve's x differs from one thread's");
+    const std::size_t entries = static_cast<std::size_t>(a.iterations) + 1;
+    one.trace.resize(entries), many.trace.resize(entries);
+    if (!same(one.trace, many.trace)) finding("a shared solve's r differs from one thread's");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -180,5 +266,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkArgmax(in);
     checkSolve(in);
     checkAccelerated(in);
+    checkShared(in);
     return 0;
 }

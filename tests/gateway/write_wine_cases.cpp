@@ -94,7 +94,8 @@ int main(int argc, char** argv) {
     ok = ok && writeProblem(out, Problem{0, 3, {}, {}, {}, {}, {}, 1, 1});
     std::mt19937_64 rng(seed);
     for (int i = 0; i < 40 && ok; ++i) ok = writeProblem(out, randomProblem(rng));
-    // Last, one large enough for the host to share its pass among threads.
-    ok = ok && writeProblem(out, randomProblem(rng, 300, 3000));
+    // Last, one large enough for the host to share its pass among threads,
+    // and long enough for the team to run after its first window alone.
+    ok = ok && writeProblem(out, randomProblem(rng, 300, 4000));
     return std::fclose(out) == 0 && ok ? 0 : 1;
 }
