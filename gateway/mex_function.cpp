@@ -161,17 +161,19 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const std::int64_t iterations = in.iterations;
     DisplayLevel displayLevel;
     RatioDescentOptions options = readOptions(nrhs, prhs, displayLevel);
-    // The plain call looks at about 3n pairs, enough to catch a triangle
-    // stored alone; a call with info or options at every pair.
-    const bool wholeCheck = nlhs >= 3 || nrhs > inputCount;
-    const Asymmetry asymmetryP = findAsymmetry(in.P, n, wholeCheck);
-    const Asymmetry asymmetryQ = findAsymmetry(in.Q, n, wholeCheck);
-
     HostInterrupt host = findHostInterrupt();
     // Below the size where sharing pays the count stays 1 whatever the
     // limit, so the host is not asked.
     if (options.threads == 0 && n >= ratioDescentThreadsFrom)
         options.threadLimit = hostThreadLimit(host);
+    // The plain call looks at about 3n pairs, enough to catch a triangle
+    // stored alone; a call with info or options at every pair, on the
+    // threads the solve may use.
+    const bool wholeCheck = nlhs >= 3 || nrhs > inputCount;
+    const Asymmetry asymmetryP =
+        findAsymmetry(in.P, n, wholeCheck, options.threads, options.threadLimit);
+    const Asymmetry asymmetryQ =
+        findAsymmetry(in.Q, n, wholeCheck, options.threads, options.threadLimit);
     if (host.octaveState != nullptr || host.isPending != nullptr) {
         options.interruptPending = hostInterruptPending;
         options.interruptContext = &host;

@@ -1,8 +1,12 @@
 // Whether a matrix the solver is given is symmetric, as it assumes.
+#include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <functional>
+#include <thread>
 
 #include "brelvane/ratio_descent.h"
+#include "shared_pass.h"
 
 namespace brelvane {
 
@@ -19,14 +23,17 @@ constexpr double asymmetryTolerance = 1e-10;
 struct PairScan {
     const double* A = nullptr;
     std::int64_t n = 0;
+    std::int64_t panel = 0;  // the first column of the panel being scanned
     Asymmetry worst;
     double worstExcess = 0.0;
+    std::int64_t worstPanel = 0;
     bool lowerNonzero = false;
     bool upperNonzero = false;
     // The largest nonzero entry facing a zero across the diagonal, for a
     // triangle beside a zero one whose entries are all within the tolerance.
     Asymmetry lone;
     double loneSize = 0.0;
+    std::int64_t lonePanel = 0;
 
     // The pair A(i, j) = lower, A(j, i) = upper: whether each is nonzero, and,
     // where they differ (rarely), how much.
@@ -43,12 +50,30 @@ struct PairScan {
         if (excess > 1.0 && excess > worstExcess) {
             worstExcess = excess;
             worst = {true, i, j, lower, upper};
+            worstPanel = panel;
         }
         if ((lower == 0.0) != (upper == 0.0) &&
             std::fmax(std::fabs(lower), std::fabs(upper)) > loneSize) {
             loneSize = std::fmax(std::fabs(lower), std::fabs(upper));
             lone = {true, i, j, lower, upper};
+            lonePanel = panel;
         }
+    }
+
+    // The scan of other panels, taken in: as if they had been scanned here in
+    // column order (each keeps the first of equal maxima, so the earlier
+    // panel's wins a tie).
+    void merge(const PairScan& other) {
+        if (other.worstExcess > worstExcess ||
+            (other.worstExcess == worstExcess && other.worst.found && other.worstPanel < worstPanel)) {
+            worstExcess = other.worstExcess, worst = other.worst, worstPanel = other.worstPanel;
+        }
+        if (other.loneSize > loneSize ||
+            (other.loneSize == loneSize && other.lone.found && other.lonePanel < lonePanel)) {
+            loneSize = other.loneSize, lone = other.lone, lonePanel = other.lonePanel;
+        }
+        lowerNonzero = lowerNonzero || other.lowerNonzero;
+        upperNonzero = upperNonzero || other.upperNonzero;
     }
 
     Asymmetry result() const {
@@ -71,6 +96,7 @@ constexpr std::int64_t panel = 8;
 constexpr std::int64_t ahead = 16;
 
 void scanPanel(PairScan& scan, std::int64_t J) {
+    scan.panel = J;
     const double* A = scan.A;
     const std::int64_t n = scan.n;
     const std::int64_t width = n - J < panel ? n - J : panel;
@@ -100,8 +126,35 @@ void scanPanel(PairScan& scan, std::int64_t J) {
     scan.upperNonzero = scan.upperNonzero || upperNonzero != 0;
 }
 
-void scanWhole(PairScan& scan) {
-    for (std::int64_t J = 0; J < scan.n; J += panel) scanPanel(scan, J);
+// Panels taken in turn from `next` until none is left.
+void scanPanels(PairScan& scan, std::atomic<std::int64_t>& next) {
+    for (;;) {
+        const std::int64_t J = next.fetch_add(panel, std::memory_order_relaxed);
+        if (J >= scan.n) return;
+        scanPanel(scan, J);
+    }
+}
+
+// On the calling thread and up to threads - 1 others, as many as start.
+void scanWhole(PairScan& scan, int threads) {
+    std::atomic<std::int64_t> next{0};
+    PairScan others[maxPassThreads - 1];
+    std::thread helpers[maxPassThreads - 1];
+    int started = 0;
+    for (; started < threads - 1; ++started) {
+        others[started].A = scan.A;
+        others[started].n = scan.n;
+        try {
+            helpers[started] = std::thread(scanPanels, std::ref(others[started]), std::ref(next));
+        } catch (...) {  // a thread or its memory refused: those started share the check
+            break;
+        }
+    }
+    scanPanels(scan, next);
+    for (int t = 0; t < started; ++t) {
+        helpers[t].join();
+        scan.merge(others[t]);
+    }
 }
 
 // The pairs of the first column, of the last row and beside the diagonal:
@@ -118,13 +171,14 @@ void scanLines(PairScan& scan) {
 
 }  // namespace
 
-Asymmetry findAsymmetry(const double* A, std::int64_t n, bool whole) {
+Asymmetry findAsymmetry(const double* A, std::int64_t n, bool whole, int threads,
+                        int threadLimit) {
     if (n < 2) return Asymmetry{};
     PairScan scan;
     scan.A = A;
     scan.n = n;
     if (whole)
-        scanWhole(scan);
+        scanWhole(scan, passThreads(threads, threadLimit, n));
     else
         scanLines(scan);
     return scan.result();

@@ -74,4 +74,34 @@ TEST(SymmetryCheck, APairBeyondRoundingIsFoundWhereItIs) {
     EXPECT_TRUE(findAsymmetry(tiny.data(), 3, false).found);
 }
 
+// Shared among threads the whole check finds what one thread finds, ties
+// included: equal differences in several panels (the first in column order
+// is the one returned), and a triangle stored alone whose largest entry
+// occurs more than once.
+TEST(SymmetryCheck, ThreadsFindWhatOneThreadFinds) {
+    std::mt19937_64 rng(testSeed("ThreadsFindWhatOneThreadFinds", 13));
+    for (int trial = 0; trial < 40; ++trial) {
+        const std::int64_t n = 130 + static_cast<std::int64_t>(rng() % 400);
+        std::vector<double> A = symmetricMatrix(n, [](std::int64_t i, std::int64_t j) { return i == j ? 1.0 : 0.5; });
+        const int pairs = 1 + static_cast<int>(rng() % 4);
+        for (int k = 0; k < pairs; ++k) {
+            const std::int64_t i = 1 + static_cast<std::int64_t>(rng() % (n - 1));
+            const std::int64_t j = static_cast<std::int64_t>(rng() % i);
+            A[j + i * n] = trial % 2 ? 0.75 : 0.5 + 1e-9 * (1 + static_cast<double>(rng() % 2));
+        }
+        if (trial % 5 == 0)
+            for (std::int64_t j = 0; j < n; ++j)
+                for (std::int64_t i = 0; i < j; ++i) A[i + j * n] = 0.0;
+        const Asymmetry one = findAsymmetry(A.data(), n, true, 1);
+        ASSERT_TRUE(one.found);
+        for (int threads : {2, 3, 7}) {
+            const Asymmetry many = findAsymmetry(A.data(), n, true, threads);
+            const std::string what = "trial " + std::to_string(trial) + ", " + std::to_string(threads) + " threads";
+            EXPECT_EQ(many.row, one.row) << what;
+            EXPECT_EQ(many.column, one.column) << what;
+            EXPECT_TRUE(sameDouble(many.lower, one.lower) && sameDouble(many.upper, one.upper)) << what;
+        }
+    }
+}
+
 }  // namespace

@@ -336,7 +336,12 @@ struct Asymmetry {
 // still catch a triangle stored alone unless it is zero on all three lines.
 // The solver reads A's lower triangle at the start and whole columns after,
 // so an asymmetric P or Q gives the result of neither A nor its transpose.
-Asymmetry findAsymmetry(const double* A, std::int64_t n, bool whole);
+// The whole check is shared by the threads a solve with these `threads` and
+// `threadLimit` (RatioDescentOptions) would start, each taking the next
+// panel of columns as it is free, so a thread the machine does not serve
+// holds up at most one panel; the result is the same whatever the count.
+Asymmetry findAsymmetry(const double* A, std::int64_t n, bool whole, int threads = 1,
+                        int threadLimit = 0);
 
 }  // namespace brelvane
 
