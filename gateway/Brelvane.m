@@ -59,6 +59,7 @@
 %     INFO.accelerations  Ritz steps taken
 %     INFO.rises       steps that raised R by more than rounding
 %     INFO.threads     the most threads that shared an iteration
+%     INFO.sharedIterations  the iterations they shared
 %   With 'Acceleration', 'ritz', INFO.gradient, INFO.ratio, INFO.residual
 %   and R(end) come from P*X and Q*X formed afresh at the end: they are true
 %   of X to their rounding.
@@ -104,12 +105,17 @@
 %   INFO.gradient then measure |w_j * dR/dx_j|.
 %
 %   'Threads', T (a whole number from 1 to 1024, or 'automatic'): each
-%   iteration's pass over the coordinates is shared among threads, each over
-%   its own slice, with the same result bit for bit. 'automatic' uses one
-%   thread below N = 2048 and from there on as many as maxNumCompThreads
-%   allows in MATLAB (1 in a parfor worker), or as the processors the
-%   process may run on (or OMP_NUM_THREADS) in Octave; at most 64, and one
-%   per 64 coordinates.
+%   iteration's pass over the coordinates may be shared among at most T
+%   threads, each over its own slice, with the same result bit for bit.
+%   'automatic' uses one thread below N = 2048 and from there on up to
+%   maxNumCompThreads in MATLAB (1 in a parfor worker), or in Octave up to
+%   the processors the process may run on. Any count is at most those
+%   processors (fewer where OMP_NUM_THREADS or a container's CPU quota says
+%   so), at most 64, and one per 64 coordinates. The threads time
+%   themselves against the calling thread alone and the call runs on the
+%   faster, trying the other now and then: while the cores are busy (the
+%   BLAS's threads spin after each product, another program runs) it runs
+%   on one thread.
 %
 %   'Display': 'iter' prints a header and a line at most every second
 %   (iterations, R, max |dR/dx_j|, the residual when the call has

@@ -45,12 +45,12 @@ const char* stopName(RatioDescentStop stop) {
 
 // info = struct('iterations', ..., 'stop', ..., 'gradient', ..., 'ratio', ...,
 // 'scaling', ..., 'residual', ..., 'accelerations', ..., 'rises', ...,
-// 'threads', ...).
+// 'threads', ..., 'sharedIterations', ...).
 mxArray* reportStruct(const RatioDescentReport& report, RatioDescentScaling scaling) {
     const char* fields[] = {"iterations", "stop",     "gradient",      "ratio",
                             "scaling",    "residual", "accelerations", "rises",
-                            "threads"};
-    mxArray* info = mxCreateStructMatrix(1, 1, 9, fields);
+                            "threads",    "sharedIterations"};
+    mxArray* info = mxCreateStructMatrix(1, 1, 10, fields);
     mxSetFieldByNumber(info, 0, 0, mxCreateDoubleScalar(static_cast<double>(report.iterations)));
     mxSetFieldByNumber(info, 0, 1, mxCreateString(stopName(report.stop)));
     mxSetFieldByNumber(info, 0, 2, mxCreateDoubleScalar(report.gradient));
@@ -62,6 +62,8 @@ mxArray* reportStruct(const RatioDescentReport& report, RatioDescentScaling scal
                        mxCreateDoubleScalar(static_cast<double>(report.accelerations)));
     mxSetFieldByNumber(info, 0, 7, mxCreateDoubleScalar(static_cast<double>(report.rises)));
     mxSetFieldByNumber(info, 0, 8, mxCreateDoubleScalar(report.threads));
+    mxSetFieldByNumber(info, 0, 9,
+                       mxCreateDoubleScalar(static_cast<double>(report.sharedIterations)));
     return info;
 }
 

@@ -284,14 +284,15 @@ void checkAccepted(const std::vector<mxArray_tag*>& args, int nrhs, int nlhs,
     }
     if (nlhs >= 3) {
         const mxArray_tag* info = plhs[2];
-        if (info == nullptr || !classIs(info->className, "struct") || info->fieldCount != 9)
-            finding("info is not a struct of nine fields");
+        if (info == nullptr || !classIs(info->className, "struct") || info->fieldCount != 10)
+            finding("info is not a struct of ten fields");
         const std::vector<double> values[] = {
             {static_cast<double>(report.iterations)}, {}, {report.gradient}, {report.ratio}, {},
             {report.residual}, {static_cast<double>(report.accelerations)},
             {static_cast<double>(report.rises)},
-            {static_cast<double>(report.threads)}};
-        for (int f : {0, 2, 3, 5, 6, 7, 8})
+            {static_cast<double>(report.threads)},
+            {static_cast<double>(report.sharedIterations)}};
+        for (int f : {0, 2, 3, 5, 6, 7, 8, 9})
             if (!sameColumn(info->fields[f], values[f])) finding("an info field differs from the report");
         if (lowerText(info->fields[4]) !=
             (options.scaling == ratioDescentScalingDiagonal ? "diagonal" : "none"))

@@ -10,7 +10,7 @@ function gateway_options_test ()
   T = 5000;
 
   [x, r, info] = Brelvane (x0, P, c, 0.5, Q, d, 2, n, T);
-  assert (fieldnames (info), {"iterations"; "stop"; "gradient"; "ratio"; "scaling"; "residual"; "accelerations"; "rises"; "threads"});
+  assert (fieldnames (info), {"iterations"; "stop"; "gradient"; "ratio"; "scaling"; "residual"; "accelerations"; "rises"; "threads"; "sharedIterations"});
   assert (info.rises, 0);
   assert (info.scaling, "none");
   assert (info.stop, "iterations");

@@ -412,7 +412,7 @@ TEST(GatewayOnStandinHost, ToleranceAndInfoAgreeWithTheSolverBitForBit) {
         expectColumn(out.plhs[1], rows, trace, what + ": r");
         const mxArray_tag* info = out.plhs[2];
         ASSERT_TRUE(info != nullptr && std::string(info->className) == "struct" && info->m == 1 &&
-                    info->n == 1 && info->fieldCount == 9)
+                    info->n == 1 && info->fieldCount == 10)
             << what;
         EXPECT_EQ(textOf(field(info, "scaling")), scaled ? "diagonal" : "none") << what;
         const char* const stopNames[] = {"iterations", "gradient",  "stationary", "",
@@ -440,6 +440,7 @@ TEST(GatewayOnStandinHost, ToleranceAndInfoAgreeWithTheSolverBitForBit) {
         for (std::size_t w = 0; w < warnings.size(); ++w)
             EXPECT_EQ(standin::warningsRaised()[w].id, warnings[w]) << what;
         expectColumn(field(info, "threads"), 1, {1.0}, what + ": threads");
+        expectColumn(field(info, "sharedIterations"), 1, {0.0}, what + ": sharedIterations");
         // A gradient stop gives the point the call without a tolerance gives with
         // that count.
         if (want.stop == ratioDescentStopGradient && !accelerated) {

@@ -225,7 +225,7 @@ int checkOptionsAndInterrupt(MexFunction mexFunction, Problem& good, HMODULE lib
         const mxArray_tag* ratio = field(info, "ratio");
         const mxArray_tag* iterations = field(info, "iterations");
         const std::string stop = textOf(field(info, "stop"));
-        ok = std::strcmp(info->className, "struct") == 0 && info->fieldCount == 9 && textOf(field(info, "scaling")) == "none" &&
+        ok = std::strcmp(info->className, "struct") == 0 && info->fieldCount == 10 && textOf(field(info, "scaling")) == "none" &&
              field(info, "gradient") != nullptr && ratio != nullptr && iterations != nullptr &&
              sameDouble(ratio->pr[0], plhs[1]->pr[plhs[1]->m - 1]) &&
              (stop == "iterations" || stop == "stationary") &&
