@@ -23,6 +23,7 @@
 
 #include "brelvane/ratio_descent.h"
 #include "iteration_kernels.h"
+#include "shared_pass.h"
 #include "straightforward_descent.h"
 
 using namespace brelvane;
@@ -216,12 +217,13 @@ void BM_PerIteration(benchmark::State& state, KernelVariant variant) {
 // Seconds per computed iteration of a solve of T iterations with `options`,
 // the start-up taken out; over `runs` runs.
 double secondsPerIteration(const IterationKernels* k, const Problem& p, std::int64_t T,
-                           const RatioDescentOptions& options, std::vector<double>& x) {
+                           const RatioDescentOptions& options, std::vector<double>& x,
+                           const TeamTuning* tuning = nullptr) {
     RatioDescentReport report;
     auto run = [&](std::int64_t iterations) {
         const auto start = Clock::now();
         ratioDescentWith(*k, x.data(), p.x0.data(), p.P.data(), p.c.data(), 0.25, p.Q.data(),
-                         p.d.data(), 1.0, p.n, iterations, nullptr, &options, &report);
+                         p.d.data(), 1.0, p.n, iterations, nullptr, &options, &report, tuning);
         benchmark::DoNotOptimize(x.data());
         return std::chrono::duration<double>(Clock::now() - start).count();
     };
@@ -257,8 +259,10 @@ void BM_Acceleration(benchmark::State& state) {
 }
 
 // The pass shared by threads against the calling thread alone, on the
-// widest variant: one, two and the automatic count (which may be one),
-// taken in turn. speedup_2 and speedup_auto: one thread's time over theirs.
+// widest variant: one, two sharing every pass (the team's own pace) and the
+// automatic count (which may be one, and adapts), taken in turn. speedup_2
+// and speedup_auto: one thread's time over theirs; auto_shared: the share of
+// a solve's iterations the automatic team shared.
 void BM_Threads(benchmark::State& state) {
     const IterationKernels* k = &fastestIterationKernels();
     const std::int64_t n = state.range(0);
@@ -268,6 +272,8 @@ void BM_Threads(benchmark::State& state) {
     RatioDescentOptions one, two, automatic;
     two.threads = 2;
     automatic.threads = 0;
+    TeamTuning fixed;
+    fixed.adaptive = false;
     RatioDescentReport report;
     ratioDescentWith(*k, y.data(), p.x0.data(), p.P.data(), p.c.data(), 0.25, p.Q.data(),
                      p.d.data(), 1.0, n, 2000, nullptr, &two, &report);
@@ -278,18 +284,46 @@ void BM_Threads(benchmark::State& state) {
     double t1 = 0, t2 = 0, ta = 0;
     for (auto _ : state) {
         t1 += secondsPerIteration(k, p, T, one, x);
-        t2 += secondsPerIteration(k, p, T, two, x);
+        t2 += secondsPerIteration(k, p, T, two, x, &fixed);
         ta += secondsPerIteration(k, p, T, automatic, x);
     }
+    // The team of the automatic count, and how much of a solve it shared.
     ratioDescentWith(*k, x.data(), p.x0.data(), p.P.data(), p.c.data(), 0.25, p.Q.data(),
-                     p.d.data(), 1.0, n, 1, nullptr, &automatic, &report);
+                     p.d.data(), 1.0, n, T, nullptr, &automatic, &report);
     const double runs = static_cast<double>(state.iterations());
     state.counters["1_ns/it"] = t1 / runs * 1e9;
     state.counters["2_ns/it"] = t2 / runs * 1e9;
     state.counters["auto_ns/it"] = ta / runs * 1e9;
     state.counters["auto_threads"] = report.threads;
+    state.counters["auto_shared"] = static_cast<double>(report.sharedIterations) / static_cast<double>(T);
     state.counters["speedup_2"] = t1 / t2;
     state.counters["speedup_auto"] = t1 / ta;
+}
+
+// What the team's timing of itself costs: long solves on two threads that
+// adapt (as every solve does) against two that share every pass, taken in
+// turn; adaptive_vs_fixed is the one's time over the other's. On an idle
+// machine the adaptive team settles on sharing, so the difference is the
+// measuring and the tries alone.
+void BM_AdaptiveCost(benchmark::State& state) {
+    const IterationKernels* k = &fastestIterationKernels();
+    const std::int64_t n = state.range(0);
+    const Problem& p = problemOfSize(n);
+    const std::int64_t T = 800000000 / n;
+    std::vector<double> x(n);
+    RatioDescentOptions two;
+    two.threads = 2;
+    TeamTuning fixed;
+    fixed.adaptive = false;
+    double adaptive = 0, shared = 0;
+    for (auto _ : state) {
+        adaptive += secondsPerIteration(k, p, T, two, x);
+        shared += secondsPerIteration(k, p, T, two, x, &fixed);
+    }
+    const double runs = static_cast<double>(state.iterations());
+    state.counters["adaptive_ns/it"] = adaptive / runs * 1e9;
+    state.counters["fixed_ns/it"] = shared / runs * 1e9;
+    state.counters["adaptive_vs_fixed"] = adaptive / shared;
 }
 
 // Sizes outermost, so every variant of one size reuses the same problem.
@@ -310,6 +344,12 @@ void registerAll() {
             ->ArgName("n")
             ->Arg(n)
             ->Iterations(3)
+            ->Unit(benchmark::kMillisecond);
+    for (std::int64_t n : {4000, 16000})
+        benchmark::RegisterBenchmark("AdaptiveCost", BM_AdaptiveCost)
+            ->ArgName("n")
+            ->Arg(n)
+            ->Iterations(10)
             ->Unit(benchmark::kMillisecond);
     for (std::int64_t n : {64, 256, 1000, 4000, 16000})
         benchmark::RegisterBenchmark("Acceleration", BM_Acceleration)
