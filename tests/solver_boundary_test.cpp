@@ -3,9 +3,6 @@
 // records each call before handing it to the real BLAS.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <pthread.h>
-
-#include <cerrno>
 
 #include <cstdint>
 #include <cstdlib>
@@ -198,27 +195,15 @@ TEST(SolverBoundary, EmptyProblemsCallNoBlasAndAllocateNothing) {
     EXPECT_TRUE(dsymvCalls.empty());
 }
 
-// Threads the system refuses: pthread_create, interposed here, fails from
-// its refuseFrom-th call on, with EAGAIN (std::thread throws
-// std::system_error) or, as when the memory a thread's start needs is
-// refused, with std::bad_alloc. The solve runs on the threads that did
-// start, down to the calling thread alone, with the same bits.
-namespace {
-int threadCreations = 0;
-int refuseThreadsFrom = 0;  // 0: none refused
-bool refuseWithBadAlloc = false;
-}  // namespace
-
-extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attr,
-                              void* (*start)(void*), void* argument) {
-    using Create = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
-    static const auto real = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "pthread_create"));
-    if (refuseThreadsFrom > 0 && ++threadCreations >= refuseThreadsFrom) {
-        if (refuseWithBadAlloc) throw std::bad_alloc();
-        return EAGAIN;
-    }
-    return real(thread, attr, start, argument);
-}
+// Threads the system refuses: pthread_create, interposed in
+// refused_threads.cpp, fails from its refuseFrom-th call on, with EAGAIN or
+// std::bad_alloc. The solve runs on the threads that did start, down to the
+// calling thread alone, with the same bits.
+namespace refused_threads {
+extern int creations;
+extern int refuseFrom;
+extern bool withBadAlloc;
+}  // namespace refused_threads
 
 #if defined(__SANITIZE_THREAD__)
 #define BRELVANE_UNDER_TSAN 1
@@ -254,13 +239,13 @@ TEST(SolverBoundary, ThreadsTheSystemRefusesLeaveTheBitsAndFewerThreads) {
     // thread or record is left behind.
     for (bool badAlloc : {false, true})
         for (int refuse : {1, 2, 3}) {
-            threadCreations = 0;
-            refuseThreadsFrom = refuse;
-            refuseWithBadAlloc = badAlloc;
+            refused_threads::creations = 0;
+            refused_threads::refuseFrom = refuse;
+            refused_threads::withBadAlloc = badAlloc;
             const RatioDescentStatus status = ratioDescentWith(
                 fastestIterationKernels(), x.data(), x0.data(), P.data(), c.data(), 1.0, Q.data(),
                 d.data(), 2.0, n, 2000, nullptr, &options, &report, &tuning);
-            refuseThreadsFrom = 0;
+            refused_threads::refuseFrom = 0;
             ASSERT_EQ(status, ratioDescentOk);
             EXPECT_EQ(report.threads, refuse) << "the first " << refuse - 1 << " threads started";
             EXPECT_EQ(x, want) << refuse;
