@@ -56,6 +56,26 @@ inline Problem dyadicProblem(std::mt19937_64& rng, std::int64_t maxN = 12) {
     return p;
 }
 
+// Halves of order n: P symmetric, Q symmetric with a diagonal of 8 plus a
+// half and the rest sixteenths (positive definite), beta = 4.
+inline Problem dyadicPencil(std::mt19937_64& rng, std::int64_t n) {
+    Problem p;
+    p.n = n;
+    auto vec = [&] {
+        std::vector<double> v(static_cast<std::size_t>(n));
+        for (double& e : v) e = dyadic(rng);
+        return v;
+    };
+    p.x0 = vec(), p.c = vec(), p.d = vec();
+    p.P = symmetricMatrix(n, [&](std::int64_t, std::int64_t) { return dyadic(rng); });
+    p.Q = symmetricMatrix(n, [&](std::int64_t i, std::int64_t j) {
+        return i == j ? 8.0 + dyadic(rng) : dyadic(rng) / 16;
+    });
+    p.alpha = dyadic(rng), p.beta = 4.0;
+    p.iterations = 0;
+    return p;
+}
+
 inline Problem generalProblem(std::mt19937_64& rng, std::int64_t minN, std::int64_t maxN) {
     std::uniform_real_distribution<double> u(-1.0, 1.0);
     Problem p;

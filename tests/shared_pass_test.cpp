@@ -34,20 +34,7 @@ namespace {
 // entry before; with nonFinite, NaN and infinities there too (the solve then
 // stops at x0).
 Problem wideProblem(std::mt19937_64& rng, bool nonFinite) {
-    Problem p;
-    p.n = 130 + static_cast<std::int64_t>(rng() % 471);
-    const auto n = static_cast<std::size_t>(p.n);
-    auto vec = [&] {
-        std::vector<double> v(n);
-        for (double& e : v) e = dyadic(rng);
-        return v;
-    };
-    p.x0 = vec(), p.c = vec(), p.d = vec();
-    p.P = symmetricMatrix(p.n, [&](std::int64_t, std::int64_t) { return dyadic(rng); });
-    p.Q = symmetricMatrix(p.n, [&](std::int64_t i, std::int64_t j) {
-        return i == j ? 8.0 + dyadic(rng) : dyadic(rng) / 16;
-    });
-    p.alpha = dyadic(rng), p.beta = 4.0;
+    Problem p = dyadicPencil(rng, 130 + static_cast<std::int64_t>(rng() % 471));
     const double specials[] = {std::numeric_limits<double>::quiet_NaN(),
                                std::numeric_limits<double>::infinity(), -0.0};
     for (int team = 2; team <= 7; ++team)

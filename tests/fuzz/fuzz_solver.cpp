@@ -183,23 +183,12 @@ void checkArgmax(FuzzInput& in) {
 // alone. The problem is halves from a seeded generator, with values of the
 // input's choosing at places of its choosing.
 void checkShared(FuzzInput& in) {
-    Problem p;
-    p.n = 16 + in.below(25);
-    const std::size_t m = static_cast<std::size_t>(p.n);
+    const std::int64_t n = 16 + in.below(25);
+    const std::size_t m = static_cast<std::size_t>(n);
     std::uint64_t seed = 0;
     for (int i = 0; i < 8; ++i) seed = seed << 8 | in.byte();
     std::mt19937_64 rng(seed);
-    auto vec = [&] {
-        std::vector<double> v(m);
-        for (double& e : v) e = dyadic(rng);
-        return v;
-    };
-    p.x0 = vec(), p.c = vec(), p.d = vec();
-    p.P = symmetricMatrix(p.n, [&](std::int64_t, std::int64_t) { return dyadic(rng); });
-    p.Q = symmetricMatrix(p.n, [&](std::int64_t i, std::int64_t j) {
-        return i == j ? 8.0 + dyadic(rng) : dyadic(rng) / 16;
-    });
-    p.alpha = dyadic(rng), p.beta = 4.0;
+    Problem p = dyadicPencil(rng, n);
     for (unsigned k = in.below(6); k > 0; --k) {
         std::vector<double>* const where[] = {&p.x0, &p.c, &p.d, &p.P, &p.Q};
         std::vector<double>& v = *where[in.below(5)];
