@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "brelvane/ratio_descent.h"
+#include "block_pass.h"
 #include "iteration_kernels.h"
 #include "shared_pass.h"
 #include "straightforward_descent.h"
@@ -326,6 +327,50 @@ void BM_AdaptiveCost(benchmark::State& state) {
     state.counters["adaptive_vs_fixed"] = adaptive / shared;
 }
 
+// The block descent's pass (several eigenpairs): one iteration's update and
+// choice for kb vectors, as 15 of every 16 passes run it (without measuring
+// each vector's largest gradient), columns j taken in turn from an n-by-n matrix so
+// that they come from memory as in a solve. Counter: ns per coordinate per
+// vector, and the same for the single-vector pass of PerIteration's kind
+// (one updateAndChoose over the same columns) for comparison.
+void BM_BlockPass(benchmark::State& state, KernelVariant variant) {
+    const IterationKernels* kernels = iterationKernels(variant);
+    if (!kernels) return state.SkipWithError("this CPU lacks the variant");
+    const std::int64_t n = state.range(0);
+    const int kb = static_cast<int>(state.range(1));
+    const Problem& p = problemOfSize(n);
+    const std::int64_t tiles = (n + blockTile - 1) / blockTile;
+    std::vector<double> PX(tiles * blockTile * kb), QX(PX.size()), gmax(kb * blockTile);
+    std::vector<double> t(kb), R(kb), c(kb), x(n), y(n);
+    for (std::size_t i = 0; i < PX.size(); ++i) PX[i] = noise(i, 1), QX[i] = noise(i, 2);
+    for (int i = 0; i < kb; ++i) t[i] = 1e-3 * noise(i, 3), R[i] = noise(i, 4), c[i] = 1.0;
+    for (std::int64_t l = 0; l < n; ++l) x[l] = noise(l, 5), y[l] = noise(l, 6);
+    const std::int64_t passes = std::max<std::int64_t>(200, 200000000 / (n * kb));
+    double block = 0.0, single = 0.0;
+    for (auto _ : state) {
+        auto start = Clock::now();
+        for (std::int64_t it = 0; it < passes; ++it) {
+            const std::int64_t j = it % n;
+            const BlockPassArguments a{PX.data(), QX.data(), p.P.data() + j * n,
+                                       p.Q.data() + j * n, 1.0, t.data(), R.data(), c.data(),
+                                       nullptr, nullptr, kb, n};
+            benchmark::DoNotOptimize(kernels->blockPass(a, 0, tiles));
+        }
+        block += std::chrono::duration<double>(Clock::now() - start).count();
+        start = Clock::now();
+        for (std::int64_t it = 0; it < passes; ++it) {
+            const std::int64_t j = it % n;
+            benchmark::DoNotOptimize(kernels->updateAndChoose(
+                x.data(), y.data(), p.P.data() + j * n, p.Q.data() + j * n, 1e-9, p.c.data(),
+                p.d.data(), 1.0, 0.5, n));
+        }
+        single += std::chrono::duration<double>(Clock::now() - start).count();
+    }
+    const double runs = static_cast<double>(state.iterations()) * static_cast<double>(passes);
+    state.counters["ns/coord/vector"] = block / runs / static_cast<double>(n * kb) * 1e9;
+    state.counters["single_ns/coord"] = single / runs / static_cast<double>(n) * 1e9;
+}
+
 // Sizes outermost, so every variant of one size reuses the same problem.
 void registerAll() {
     const std::pair<KernelVariant, const char*> variants[] = {
@@ -339,6 +384,15 @@ void registerAll() {
                 ->Arg(n)
                 ->Iterations(2)
                 ->Unit(benchmark::kMillisecond);
+    for (std::int64_t n : {1000, 3000, 6000})
+        for (int kb : {5, 13})
+            for (const auto& [variant, name] : variants)
+                benchmark::RegisterBenchmark((std::string("BlockPass/") + name).c_str(),
+                                             BM_BlockPass, variant)
+                    ->Args({n, kb})
+                    ->ArgNames({"n", "kb"})
+                    ->Iterations(2)
+                    ->Unit(benchmark::kMillisecond);
     for (std::int64_t n : {64, 256, 512, 1000, 1500, 2000, 3000, 4000, 16000})
         benchmark::RegisterBenchmark("Threads", BM_Threads)
             ->ArgName("n")

@@ -196,6 +196,7 @@ PassResult<ReportNaN> wholePass(RunningProduct<Update> Px, RunningProduct<Update
 // The rule over a range of j on one instruction set: Portable, or Simd<V> for
 // a vector type V.
 struct Portable {
+    using Ops = ScalarOps;  // the block pass's lane
     template <bool Update, bool Weighted, bool ReportNaN>
     static Argmax range(RunningProduct<Update> Px, RunningProduct<Update> Qx, const double* Pk,
                         const double* Qk, double delta, const double* c, const double* d,
@@ -208,6 +209,7 @@ struct Portable {
 
 template <class V>
 struct Simd {
+    using Ops = V;
     template <bool Update, bool Weighted, bool ReportNaN>
     static Argmax range(RunningProduct<Update> Px, RunningProduct<Update> Qx, const double* Pk,
                         const double* Qk, double delta, const double* c, const double* d,
@@ -276,7 +278,8 @@ constexpr IterationKernels kernelTable(const char* name) {
             chooseWeighted<Pass, true>,
             updateAndChooseWeighted<Pass, true>,
             updateAndChooseSlice<Pass, false>,
-            updateAndChooseSlice<Pass, true>};
+            updateAndChooseSlice<Pass, true>,
+            blockPassTiles<typename Pass::Ops>};
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "block_pass.h"
 #include "brelvane/ratio_descent.h"
 
 namespace brelvane {
@@ -84,6 +85,9 @@ struct IterationKernels {
                                                 const double* Qk, double delta, const double* c,
                                                 const double* d, const double* w, double D,
                                                 double R, std::int64_t from, std::int64_t to);
+    // The block descent's pass over tiles [fromTile, toTile) (block_pass.h).
+    BlockChoice (*blockPass)(const BlockPassArguments& arguments, std::int64_t fromTile,
+                             std::int64_t toTile);
 };
 
 enum class KernelVariant { portable, sse2, avx2, avx512 };
@@ -108,6 +112,14 @@ RatioDescentStatus ratioDescentWith(const IterationKernels& kernels, double* x, 
                                     const RatioDescentOptions* options = nullptr,
                                     RatioDescentReport* report = nullptr,
                                     const TeamTuning* tuning = nullptr);
+
+// eigenpairs on the given kernels, for tests and benchmarks that pin a
+// variant; identical results whichever run.
+RatioDescentStatus eigenpairsWith(const IterationKernels& kernels, double* V, double* lambda,
+                                  double* backwardErrors, const double* P, const double* Q,
+                                  std::int64_t n, std::int64_t k, const double* start,
+                                  std::int64_t startColumns, const EigenpairsOptions& options,
+                                  EigenpairsReport* report);
 
 }  // namespace brelvane
 

@@ -7,9 +7,10 @@
 # Compiled on every platform.
 BRELVANE_SOURCES := ratio_descent.cpp ratio_step.cpp ritz_step.cpp vector_kernels.cpp
 BRELVANE_SOURCES += iteration_kernels.cpp shared_pass.cpp thread_team.cpp symmetry_check.cpp
+BRELVANE_SOURCES += eigenpairs.cpp
 BRELVANE_HEADERS := blas_dsymv.h fused_pass.h iteration_kernels.h kernels_x86.h
 BRELVANE_HEADERS += ratio_step.h vector_kernels.h descent_state.h ritz_step.h
-BRELVANE_HEADERS += shared_pass.h thread_team.h
+BRELVANE_HEADERS += shared_pass.h thread_team.h block_pass.h
 BRELVANE_PUBLIC_HEADERS := brelvane/ratio_descent.h
 
 # Exact IEEE double arithmetic, for the solver and everything compiled with

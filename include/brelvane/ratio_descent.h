@@ -40,6 +40,11 @@ enum RatioDescentStatus {
     // callback did; x and the trace hold the point reached so far (see
     // RatioDescentReport::iterations).
     ratioDescentInterrupted = 3,
+    // eigenpairs only: a vector v with v'Qv <= 0 (or not finite) was met, so
+    // Q is not positive definite; nothing is written.
+    ratioDescentNotPositiveDefinite = 4,
+    // eigenpairs only: P or Q holds NaN or an infinity; nothing is written.
+    ratioDescentNotFinite = 5,
 };
 
 // Why a solve stopped.
@@ -342,6 +347,111 @@ struct Asymmetry {
 // holds up at most one panel; the result is the same whatever the count.
 Asymmetry findAsymmetry(const double* A, std::int64_t n, bool whole, int threads = 1,
                         int threadLimit = 0);
+
+
+// ---- Several eigenpairs ------------------------------------------------------
+//
+// The k lowest (or highest) eigenpairs of the symmetric-definite pencil
+// (P, Q): P v = lambda Q v with Q positive definite, by the same greedy
+// coordinate descent run on a block of kb = k + guard vectors at once. Each
+// iteration chooses one coordinate j for the whole block: the largest over j
+// of sum_i |dR_i/dx_j| / max_l |dR_i/dx_l| (R_i = v_i'Pv_i / v_i'Qv_i, each
+// vector's gradient scaled by its largest entry at the iteration before),
+// with the weights of diagonal scaling when asked; every vector then takes
+// its own closed-form step along e_j, and one read of columns j of P and Q
+// updates all their products. Every sweep (n iterations) ends with a
+// Rayleigh-Ritz step over the block and the blocks the last three sweeps
+// started from, which keeps the vectors apart: without it all would descend
+// to the lowest eigenvector. Directions of the basis within 1e-6 of the span
+// of the others (whose running products are too inexact to use) are dropped.
+
+// Why eigenpairs stopped.
+enum EigenpairsStop {
+    // Every wanted pair's backward error, formed afresh, is <= tolerance.
+    eigenpairsStopTolerance = 0,
+    // maxSweeps sweeps ran.
+    eigenpairsStopSweeps = 1,
+    // The largest backward error of the wanted pairs has not come below
+    // half its lowest before over the last 20 sweeps: the tolerance is below
+    // what the rounding of this problem lets the block reach.
+    eigenpairsStopStalled = 2,
+};
+
+struct EigenpairsOptions {
+    // The k highest pairs instead of the lowest (the block descends on -P).
+    bool largest = false;
+    // Stop once every wanted pair's backward error
+    //   ||P v - lambda Q v||_2 / ((||P||_1 + |lambda| ||Q||_1) ||v||_2),
+    // formed with products formed afresh, is <= this. 0 runs to maxSweeps.
+    double tolerance = 1e-10;
+    // Most sweeps of n iterations each.
+    std::int64_t maxSweeps = 1000;
+    // Vectors beyond the k wanted, which speed the descent where the
+    // spectrum goes on past lambda_k (at most n - k of them). Negative:
+    // max(2, ceil(k / 8)), which measured best over Fisher pencils (where
+    // more cost sweeps) and random ones (where fewer do).
+    int guard = -1;
+    // The choice weighs coordinate j by the diagonal scaling's w_j (see
+    // ratioDescentScalingDiagonal) when diagonal.
+    RatioDescentScaling scaling = ratioDescentScalingNone;
+    // Threads as RatioDescentOptions::threads and threadLimit: at most this
+    // many share each pass (0: automatic), the same bits at any count.
+    int threads = 1;
+    int threadLimit = 0;
+    // Asked from the calling thread about once per 2^20 multiply-adds of
+    // the passes, and between sweeps; true stops with ratioDescentInterrupted
+    // (nothing is written). Null is never asked.
+    bool (*interruptPending)(void* context) = nullptr;
+    void* interruptContext = nullptr;
+    // Told after every sweep: the sweeps done and the largest backward error
+    // of the wanted pairs from the running products. true stops as the
+    // interrupt poll does. Null is never called.
+    bool (*progress)(std::int64_t sweeps, double backwardError, void* context) = nullptr;
+    void* progressContext = nullptr;
+    // Where the work memory comes from, as in RatioDescentOptions.
+    void* (*allocate)(void* context, std::size_t bytes) = nullptr;
+    void (*release)(void* context, void* block) = nullptr;
+    void* allocationContext = nullptr;
+};
+
+struct EigenpairsReport {
+    std::int64_t sweeps = 0;
+    std::int64_t iterations = 0;
+    EigenpairsStop stop = eigenpairsStopSweeps;
+    // The vectors in the block (k + guard, at most n).
+    int blockSize = 0;
+    // Times the block's products were formed afresh.
+    std::int64_t refreshes = 0;
+    // The largest backward error among the k pairs returned (as written to
+    // backwardErrors).
+    double backwardError = 0.0;
+    // The most threads a pass ran on.
+    int threads = 1;
+};
+
+// Doubles of work memory eigenpairs takes for these n, k and options: about
+// 15 n kb, kb the block size.
+std::int64_t eigenpairsWorkDoubles(std::int64_t n, std::int64_t k, const EigenpairsOptions& options);
+
+// V (n-by-k, column-major), lambda (k) and backwardErrors (k) <- the k lowest
+// eigenpairs of (P, Q) (the highest with options.largest), lambda ascending
+// (descending for the highest), V'QV = I to rounding and lambda their Ritz
+// values: the last step is a Rayleigh-Ritz over the block with products
+// formed afresh, and each backward error is formed afresh at the v returned.
+// P and Q are n-by-n, symmetric (whole columns are read). start (n-by-
+// startColumns, column-major, may be null when startColumns = 0) begins the
+// block; the other vectors start from a fixed pseudo-random sequence, so a
+// call repeats its bits. 1 <= k <= n, 0 <= startColumns <= k. The products
+// are our own sums in a fixed order: the results are the same bit for bit
+// for any thread count, SIMD path and BLAS. Where an eigenvalue is repeated
+// across lambda_k, any Q-orthonormal vectors from its space are returned. A
+// local method cannot promise that no lower pair exists whose eigenvector
+// the start misses entirely; the guard vectors converge above lambda_k,
+// which catches a pair the wanted vectors missed but the block did not.
+RatioDescentStatus eigenpairs(double* V, double* lambda, double* backwardErrors, const double* P,
+                              const double* Q, std::int64_t n, std::int64_t k,
+                              const double* start, std::int64_t startColumns,
+                              const EigenpairsOptions& options, EigenpairsReport* report);
 
 }  // namespace brelvane
 
