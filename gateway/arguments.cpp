@@ -449,3 +449,223 @@ Inputs readInputs(const mxArray* prhs[]) {
 
 }  // namespace gateway
 }  // namespace brelvane
+
+// ---- BrelvaneEigs: Brelvane('eigenpairs', P, Q, k, sigma, name, value, ...) ----
+
+namespace brelvane {
+namespace gateway {
+
+namespace {
+
+// P or Q of the eigenpairs call: a real, full, n-by-n double matrix.
+const double* requireSquareMatrix(const mxArray* a, const char* name, std::int64_t& n) {
+    const mwSize count = mxGetNumberOfDimensions(a);
+    const mwSize* dims = mxGetDimensions(a);
+    const std::uint64_t rows = static_cast<std::uint64_t>(dims[0]);
+    const std::uint64_t columns = count == 2 ? static_cast<std::uint64_t>(dims[1]) : 0;
+    const bool full = mxIsDouble(a) && !mxIsComplex(a) && !mxIsSparse(a);
+    if (full && (count != 2 || rows != columns))
+        fail("Brelvane:sizeMismatch",
+             "Argument %s must be a square matrix, but is %llu-by-%llu%s.", name,
+             static_cast<unsigned long long>(rows),
+             static_cast<unsigned long long>(count >= 2 ? dims[1] : 1), count > 2 ? "-by-..." : "");
+    if (full && n >= 0 && rows != static_cast<std::uint64_t>(n))
+        fail("Brelvane:sizeMismatch",
+             "Argument %s must be of the size of P (%lld-by-%lld), but is %llu-by-%llu.", name,
+             static_cast<long long>(n), static_cast<long long>(n),
+             static_cast<unsigned long long>(rows), static_cast<unsigned long long>(columns));
+    const std::uint64_t side = count == 2 ? rows : 0;
+    const double* data = requireRealDoubleArray(a, name, side * side, "n*n");
+    n = static_cast<std::int64_t>(side);
+    return data;
+}
+
+constexpr const char* eigenpairsOptionNames =
+    "'Tolerance', 'MaxIterations', 'StartVectors', 'Threads', 'Display' or 'Scaling'";
+constexpr const char* eigenpairsOptionTable[] = {"Tolerance", "MaxIterations", "StartVectors",
+                                                 "Threads",   "Display",       "Scaling"};
+constexpr int eigenpairsOptionCount = 6;
+
+// eigs' names for what these options do.
+const char* eigsAdvice(const char* name) {
+    if (equalsIgnoringCase(name, "Tol")) return " For eigs' 'Tol' use 'Tolerance'.";
+    if (equalsIgnoringCase(name, "MaxIt") || equalsIgnoringCase(name, "MaxIter"))
+        return " For eigs' 'MaxIterations' ('maxit') use 'MaxIterations' (block sweeps).";
+    if (equalsIgnoringCase(name, "StartVector") || equalsIgnoringCase(name, "v0"))
+        return " For a start use 'StartVectors' (n-by-j, j <= k).";
+    if (equalsIgnoringCase(name, "p") || equalsIgnoringCase(name, "SubspaceDimension"))
+        return " The block holds k + max(2, ceil(k/8)) vectors (at most n); it is not set.";
+    return "";
+}
+
+struct EigenpairsCall {
+    EigenpairsOptions& options;
+    DisplayLevel& display;
+    std::int64_t n;
+    std::int64_t k;
+    const double** start;
+    std::int64_t* startColumns;
+};
+
+void applyEigenpairsOption(int which, const mxArray* value, EigenpairsCall& call) {
+    static const char* const scalings[] = {"none", "diagonal"};
+    static const char* const displayWords[] = {"off", "iter", "final", "none", "notify"};
+    static const DisplayLevel displayLevels[] = {displayOff, displayIter, displayFinal, displayOff,
+                                                 displayNotify};
+    const char* name = eigenpairsOptionTable[which];
+    switch (which) {
+        case 0: call.options.tolerance = requireTolerance(value, name); break;
+        case 1: {
+            const double v = requireTolerance(value, name);
+            if (v != std::floor(v) || v >= twoTo63)
+                fail("Brelvane:badOption",
+                     "The value of option 'MaxIterations' must be a whole number of sweeps, but "
+                     "is %g.",
+                     v);
+            call.options.maxSweeps = static_cast<std::int64_t>(v);
+            break;
+        }
+        case 2: {
+            if (isEmptyDouble(value)) {
+                *call.start = nullptr, *call.startColumns = 0;
+                break;
+            }
+            const mwSize count = mxGetNumberOfDimensions(value);
+            const mwSize* dims = mxGetDimensions(value);
+            const std::uint64_t columns = count == 2 ? static_cast<std::uint64_t>(dims[1]) : 0;
+            if (mxIsDouble(value) && !mxIsComplex(value) && !mxIsSparse(value) &&
+                (count != 2 || static_cast<std::uint64_t>(dims[0]) != static_cast<std::uint64_t>(call.n) ||
+                 columns > static_cast<std::uint64_t>(call.k)))
+                fail("Brelvane:badOption",
+                     "The value of option 'StartVectors' must be an n-by-j matrix with n = %lld "
+                     "and j <= k = %lld, but is %llu-by-%llu%s.",
+                     static_cast<long long>(call.n), static_cast<long long>(call.k),
+                     static_cast<unsigned long long>(dims[0]),
+                     static_cast<unsigned long long>(count >= 2 ? dims[1] : 1),
+                     count > 2 ? "-by-..." : "");
+            *call.start = requireRealDoubleArray(value, "StartVectors (option)",
+                                                 static_cast<std::uint64_t>(call.n) * columns, "n*j");
+            *call.startColumns = static_cast<std::int64_t>(columns);
+            break;
+        }
+        case 3: call.options.threads = requireThreads(value); break;
+        case 4: call.display = displayLevels[requireWord(value, name, displayWords, 5)]; break;
+        default:
+            call.options.scaling = requireWord(value, name, scalings, 2) == 1
+                                       ? ratioDescentScalingDiagonal
+                                       : ratioDescentScalingNone;
+    }
+}
+
+int eigenpairsOptionIndex(const char* name) {
+    int which = 0;
+    while (which < eigenpairsOptionCount && !equalsIgnoringCase(name, eigenpairsOptionTable[which]))
+        ++which;
+    return which;
+}
+
+}  // namespace
+
+bool isEigenpairsCall(int nrhs, const mxArray* prhs[]) {
+    char word[nameCapacity];
+    return nrhs >= 1 && !mxIsDouble(prhs[0]) && readText(prhs[0], word) &&
+           equalsIgnoringCase(word, "eigenpairs");
+}
+
+EigenpairsInputs readEigenpairsCall(int nlhs, int nrhs, const mxArray* prhs[],
+                                    EigenpairsOptions& options, DisplayLevel& display) {
+    if (nrhs < 3)
+        fail("Brelvane:nargin",
+             "Expected P, Q and k, optionally followed by sigma ('smallestreal' or "
+             "'largestreal') and name-value options, but was given %d input%s.",
+             nrhs, nrhs == 1 ? "" : "s");
+    if (nlhs > 3)
+        fail("Brelvane:nargout",
+             "At most 3 outputs (V, lambda, info) are returned, but %d were requested.", nlhs);
+    EigenpairsInputs in;
+    in.n = -1;
+    in.P = requireSquareMatrix(prhs[0], "P", in.n);
+    in.Q = requireSquareMatrix(prhs[1], "Q", in.n);
+    const double k = requireRealScalar(prhs[2], "k");
+    if (!(k >= 1.0 && k <= static_cast<double>(in.n) && k == std::floor(k)))
+        fail("Brelvane:outOfRange",
+             "Argument k must be a whole number from 1 to n = %lld (the size of P), but is %.17g.",
+             static_cast<long long>(in.n), k);
+    in.k = static_cast<std::int64_t>(k);
+    in.start = nullptr;
+    in.startColumns = 0;
+    options = EigenpairsOptions();
+    options.threads = 0;
+    display = displayOff;
+    int next = 3;
+    // sigma: eigs' words for the smallest and the largest, or their short forms.
+    static const char* const sigmas[] = {"smallestreal", "largestreal", "sa", "la"};
+    char word[nameCapacity];
+    // Argument 4 is sigma when it is one of sigma's words, or when it is
+    // followed by an even number of arguments (pairs, or a struct and pairs)
+    // and so cannot begin a pair itself.
+    const bool oddRest = (nrhs - next) % 2 == 1;
+    if (nrhs > next && !mxIsStruct(prhs[next])) {
+        const bool text = readText(prhs[next], word, "Argument 4",
+                                   "sigma ('smallestreal' or 'largestreal') or an option name");
+        int which = 0;
+        while (text && which < 4 && !equalsIgnoringCase(word, sigmas[which])) ++which;
+        if (text && which < 4) {
+            options.largest = which % 2 == 1;
+            ++next;
+        } else if (oddRest && !(text && eigenpairsOptionIndex(word) < eigenpairsOptionCount)) {
+            if (!text && !mxIsChar(prhs[next]) && !isString(prhs[next]))
+                fail("Brelvane:badSigma",
+                     "Argument sigma (4) must be 'smallestreal' or 'largestreal' ('sa' or 'la'), "
+                     "but is of class %s: a numeric shift is not offered.",
+                     mxGetClassName(prhs[next]));
+            fail("Brelvane:badSigma",
+                 "Argument sigma (4) must be 'smallestreal', 'largestreal', 'sa' or 'la', but is "
+                 "%s%s%s.",
+                 text ? "'" : "", text ? word : "other text", text ? "'" : "");
+        }
+    }
+    EigenpairsCall call{options, display, in.n, in.k, &in.start, &in.startColumns};
+    if (nrhs > next && mxIsStruct(prhs[next])) {
+        const mxArray* a = prhs[next];
+        if (mxGetNumberOfElements(a) != 1)
+            fail("Brelvane:badOption",
+                 "An options struct (argument %d) must be a single struct, but is a struct array "
+                 "of %llu elements.",
+                 next + 1, static_cast<unsigned long long>(mxGetNumberOfElements(a)));
+        for (int f = 0; f < mxGetNumberOfFields(a); ++f) {
+            const mxArray* value = mxGetFieldByNumber(a, 0, f);
+            if (value == nullptr || mxIsEmpty(value)) continue;
+            const char* name = mxGetFieldNameByNumber(a, f);
+            const int which = eigenpairsOptionIndex(name);
+            if (which == eigenpairsOptionCount)
+                fail("Brelvane:unknownOption",
+                     "Unknown option '%s' (a field of the options struct, argument %d): expected "
+                     "%s.%s",
+                     name, next + 1, eigenpairsOptionNames, eigsAdvice(name));
+            applyEigenpairsOption(which, value, call);
+        }
+        ++next;
+    }
+    for (int i = next; i < nrhs; i += 2) {
+        char what[32];
+        std::snprintf(what, sizeof what, "Argument %d", i + 1);
+        if (!readText(prhs[i], word, what))
+            fail("Brelvane:unknownOption",
+                 "Argument %d must be an option name (%s), but is %s.", i + 1,
+                 eigenpairsOptionNames,
+                 mxIsChar(prhs[i]) || isString(prhs[i]) ? "other text" : mxGetClassName(prhs[i]));
+        const int which = eigenpairsOptionIndex(word);
+        if (which == eigenpairsOptionCount)
+            fail("Brelvane:unknownOption", "Unknown option '%s' (argument %d): expected %s.%s",
+                 word, i + 1, eigenpairsOptionNames, eigsAdvice(word));
+        if (i + 1 >= nrhs)
+            fail("Brelvane:badOption", "Option '%s' (argument %d) has no value after it.",
+                 eigenpairsOptionTable[which], i + 1);
+        applyEigenpairsOption(which, prhs[i + 1], call);
+    }
+    return in;
+}
+
+}  // namespace gateway
+}  // namespace brelvane

@@ -55,6 +55,29 @@ Inputs readInputs(const mxArray* prhs[]);
 // automatic unless given.
 RatioDescentOptions readOptions(int nrhs, const mxArray* prhs[], DisplayLevel& display);
 
+// ---- BrelvaneEigs -------------------------------------------------------------
+
+// The k lowest (or highest) eigenpairs of (P, Q): what the call reads.
+struct EigenpairsInputs {
+    const double* P;
+    const double* Q;
+    std::int64_t n;
+    std::int64_t k;
+    const double* start;  // 'StartVectors' (n-by-startColumns), or null
+    std::int64_t startColumns;
+};
+
+// True when the first argument is the word 'eigenpairs' (char or string):
+// the module then answers BrelvaneEigs(P, Q, k, ...) with the arguments after it.
+bool isEigenpairsCall(int nrhs, const mxArray* prhs[]);
+
+// BrelvaneEigs's arguments (those after the word): P, Q, k, optionally
+// sigma ('smallestreal', 'largestreal', 'sa', 'la'), an options struct and
+// name-value pairs, each checked in turn; the first failure is raised.
+// Threads are automatic unless given.
+EigenpairsInputs readEigenpairsCall(int nlhs, int nrhs, const mxArray* prhs[],
+                                    EigenpairsOptions& options, DisplayLevel& display);
+
 }  // namespace gateway
 }  // namespace brelvane
 

@@ -170,6 +170,11 @@ void useHostMemory(RatioDescentOptions& options, TraceStorage* trace) {
     }
 }
 
+void useHostMemory(EigenpairsOptions& options) {
+    options.allocate = allocateWork;
+    options.release = releaseWork;
+}
+
 // r as an m-by-1 column that takes the storage over, cut to its m entries
 // first: mxSetM alone gives no memory back, so r would keep the whole block.
 mxArray* traceColumn(double* data, std::int64_t m) {
@@ -270,6 +275,35 @@ void showFinal(const Display& d, const RatioDescentReport& r, std::int64_t itera
                   "Brelvane: %s; R = %.9e, %s = %.3e, residual = %.3e, %.2f s.\n", why, r.ratio,
                   d.gradientLabel, r.gradient, r.residual, secondsNow() - d.start);
     mexPrintf("%s", line);
+}
+
+// ---- Warnings -------------------------------------------------------------------
+
+namespace {
+
+// "P(3,1) = 0 but P(1,3) = 0.5" into text[160], 1-based as MATLAB counts.
+void describeAsymmetry(const char* name, const Asymmetry& a, char* text) {
+    std::snprintf(text, 160, "%s(%lld,%lld) = %.17g but %s(%lld,%lld) = %.17g", name,
+                  static_cast<long long>(a.row + 1), static_cast<long long>(a.column + 1), a.lower,
+                  name, static_cast<long long>(a.column + 1), static_cast<long long>(a.row + 1),
+                  a.upper);
+}
+
+}  // namespace
+
+void warnOfAsymmetry(const Asymmetry& P, const Asymmetry& Q, const char* howRead) {
+    if (!P.found && !Q.found) return;
+    char pairs[2][160] = {"", ""};
+    if (P.found) describeAsymmetry("P", P, pairs[0]);
+    if (Q.found) describeAsymmetry("Q", Q, pairs[1]);
+    const char* names = P.found && Q.found ? "P and Q are" : P.found ? "P is" : "Q is";
+    char message[800];
+    std::snprintf(message, sizeof message,
+                  "%s not symmetric: %s%s%s (entries across the diagonal differ by more than 1e-10 "
+                  "of the larger of them or of the square root of their diagonal entries' "
+                  "product, or one triangle is zero and the other is not). %s: pass (A + A')/2.",
+                  names, pairs[0], P.found && Q.found ? "; " : "", pairs[1], howRead);
+    mexWarnMsgIdAndTxt("Brelvane:notSymmetric", "%s", message);
 }
 
 // ---- Threads -----------------------------------------------------------------

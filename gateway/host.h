@@ -54,6 +54,7 @@ struct TraceStorage {
 
 // The solve's memory from the host, and r's storage when r is asked for.
 void useHostMemory(RatioDescentOptions& options, TraceStorage* trace);
+void useHostMemory(EigenpairsOptions& options);
 
 // r as an m-by-1 column that takes the storage over, cut to its m entries.
 mxArray* traceColumn(double* data, std::int64_t m);
@@ -80,6 +81,13 @@ bool showProgress(const RatioDescentProgress& state, void* context);
 // 'final', and the end of 'iter': why and where the call stopped, in one line.
 void showFinal(const Display& d, const RatioDescentReport& r, std::int64_t iterations,
                const RatioDescentOptions& o);
+
+// ---- Warnings --------------------------------------------------------------------
+
+// Brelvane:notSymmetric naming the pairs found in P and Q (if any), ending
+// with `howRead`, what the solve makes of such a matrix. Raised when nothing
+// of ours is held: the user may have turned the warning into an error.
+void warnOfAsymmetry(const Asymmetry& P, const Asymmetry& Q, const char* howRead);
 
 // ---- Threads -----------------------------------------------------------------------
 

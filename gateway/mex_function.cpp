@@ -13,6 +13,7 @@
 
 #include "arguments.h"
 #include "brelvane/ratio_descent.h"
+#include "eigenpairs_function.h"
 #include "host.h"
 #include "mex_api.h"
 
@@ -84,31 +85,6 @@ void warnOfRises(const RatioDescentReport& report) {
     mexWarnMsgIdAndTxt("Brelvane:rise", "%s", message);
 }
 
-// "P(3,1) = 0 but P(1,3) = 0.5" into text[160], 1-based as MATLAB counts.
-void describeAsymmetry(const char* name, const Asymmetry& a, char* text) {
-    std::snprintf(text, 160, "%s(%lld,%lld) = %.17g but %s(%lld,%lld) = %.17g", name,
-                  static_cast<long long>(a.row + 1), static_cast<long long>(a.column + 1), a.lower,
-                  name, static_cast<long long>(a.column + 1), static_cast<long long>(a.row + 1),
-                  a.upper);
-}
-
-void warnOfAsymmetry(const Asymmetry& P, const Asymmetry& Q) {
-    if (!P.found && !Q.found) return;
-    char pairs[2][160] = {"", ""};
-    if (P.found) describeAsymmetry("P", P, pairs[0]);
-    if (Q.found) describeAsymmetry("Q", Q, pairs[1]);
-    const char* names = P.found && Q.found ? "P and Q are" : P.found ? "P is" : "Q is";
-    char message[800];
-    std::snprintf(message, sizeof message,
-                  "%s not symmetric: %s%s%s (entries across the diagonal differ by more than 1e-10 "
-                  "of the larger of them or of the square root of their diagonal entries' "
-                  "product, or one triangle is zero and the other is not). The solver reads the "
-                  "lower triangle at the start and whole columns after, so the result is that "
-                  "of neither the matrix nor its transpose: pass (A + A')/2.",
-                  names, pairs[0], P.found && Q.found ? "; " : "", pairs[1]);
-    mexWarnMsgIdAndTxt("Brelvane:notSymmetric", "%s", message);
-}
-
 // R(x0) not finite, and why; or R becoming so later in a call that stopped
 // for it.
 void warnOfNonFiniteRatio(const RatioDescentReport& report, double startRatio, bool checkpoints) {
@@ -157,6 +133,11 @@ void warnOfStall(const RatioDescentReport& report, double tolerance, RatioDescen
 }  // namespace
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    // BrelvaneEigs(P, Q, k, ...) comes as Brelvane('eigenpairs', P, Q, k, ...).
+    if (isEigenpairsCall(nrhs, prhs)) {
+        eigenpairsFunction(nlhs, plhs, nrhs - 1, prhs + 1);
+        return;
+    }
     requireArgumentCounts(nlhs, nrhs);
     const Inputs in = readInputs(prhs);
     const std::int64_t n = in.n;
@@ -236,7 +217,9 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
                                   : report.iterations + 1);
     if (nlhs >= 3) plhs[2] = reportStruct(report, options.scaling);
     showFinal(display, report, count, options);
-    warnOfAsymmetry(asymmetryP, asymmetryQ);
+    warnOfAsymmetry(asymmetryP, asymmetryQ,
+                    "The solver reads the lower triangle at the start and whole columns after, so "
+                    "the result is that of neither the matrix nor its transpose");
     warnOfNonFiniteRatio(report, startRatio,
                          options.tolerance > 0.0 || options.acceleration == ratioDescentAccelerationRitz);
     warnOfStall(report, options.tolerance, options.scaling);

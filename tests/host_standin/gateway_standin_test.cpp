@@ -789,3 +789,55 @@ TEST(GatewayOnStandinHost, StringsStructsAndEmptyTermsAreTheCharCall) {
         EXPECT_EQ(describeInfo(got.plhs[2]), describeInfo(want.plhs[2])) << what;
     }
 }
+
+// Brelvane('eigenpairs', P, Q, k, sigma, ...), as BrelvaneEigs.m calls it:
+// V and lambda as the solver gives them, bit for bit, info's fields, and a
+// run-time error after the outputs were made, with everything reclaimed.
+TEST(GatewayOnStandinHost, EigenpairsAreTheSolversBitForBit) {
+    std::mt19937_64 rng(testSeed("EigenpairsAreTheSolversBitForBit", 29));
+    Problem p = generalProblem(rng, 20, 20);
+    const std::size_t n = static_cast<std::size_t>(p.n);
+    for (std::size_t i = 0; i < n; ++i) p.Q[i * (n + 1)] += 4.0 * static_cast<double>(n);
+    const std::int64_t k = 3;
+    EigenpairsOptions options;
+    options.largest = true;
+    options.tolerance = 1e-11;
+    options.threads = 2;
+    std::vector<double> V(n * k), lambda(k), errors(k);
+    ASSERT_EQ(eigenpairs(V.data(), lambda.data(), errors.data(), p.P.data(), p.Q.data(), p.n, k,
+                         nullptr, 0, options, nullptr),
+              ratioDescentOk);
+    auto call = [&](const mxArray_tag* Q, Outputs& out) {
+        std::vector<mxArray_tag*> a = {standin::newText("eigenpairs"), array(p.P, n, n),
+                                       standin::newArray("double", n, n, Q->pr), scalar(3),
+                                       standin::newStrings({"la"}), standin::newText("Tolerance"),
+                                       scalar(1e-11), standin::newText("Threads"), scalar(2)};
+        const standin::CallOutcome outcome =
+            standin::callMexFunction(3, out.plhs, static_cast<int>(a.size()), a.data());
+        for (mxArray_tag* x : a) standin::destroyArray(x);
+        return outcome;
+    };
+    mxArray_tag* Q = array(p.Q, n, n);
+    {
+        Outputs out;
+        const standin::CallOutcome outcome = call(Q, out);
+        ASSERT_EQ(outcome.errorId, "") << outcome.message;
+        ASSERT_EQ(out.plhs[0]->m, n);
+        ASSERT_EQ(out.plhs[0]->n, static_cast<std::size_t>(k));
+        for (std::size_t i = 0; i < n * k; ++i)
+            ASSERT_TRUE(sameDouble(out.plhs[0]->pr[i], V[i])) << i;
+        expectColumn(out.plhs[1], k, lambda, "lambda");
+        expectColumn(field(out.plhs[2], "backwardError"), k, errors, "info.backwardError");
+        EXPECT_EQ(textOf(field(out.plhs[2], "stop")), "tolerance");
+        for (const char* name : {"sweeps", "iterations", "blockSize", "refreshes", "threads"})
+            EXPECT_NE(field(out.plhs[2], name), nullptr) << name;
+    }
+    // -Q: not positive definite, met while running.
+    for (std::size_t i = 0; i < n * n; ++i) Q->pr[i] = -Q->pr[i];
+    Outputs failed;
+    const standin::CallOutcome outcome = call(Q, failed);
+    standin::destroyArray(Q);
+    EXPECT_EQ(outcome.errorId, "Brelvane:notPositiveDefinite") << outcome.message;
+    EXPECT_EQ(failed.plhs[0], nullptr);
+    EXPECT_EQ(standin::liveCreatedArrays(), 0u);
+}
