@@ -1,5 +1,5 @@
 # The MATLAB zip unpacks to one folder Brelvane/ holding exactly the module as
-# built, its help text, the licence and a README for this version.
+# built, its help text, BrelvaneEigs.m, the licence and a README for this version.
 #   cmake -DZIP= -DMODULE= -DHELP= -DLICENSE= -DVERSION= -DWORK_DIR=
 #         -P check_windows_bundle.cmake
 file(REMOVE_RECURSE ${WORK_DIR})
@@ -12,12 +12,15 @@ endif()
 
 file(GLOB_RECURSE contents RELATIVE ${WORK_DIR} ${WORK_DIR}/*)
 list(SORT contents)
-set(expected Brelvane/Brelvane.m Brelvane/Brelvane.mexw64 Brelvane/LICENSE.txt Brelvane/README.txt)
+set(expected Brelvane/Brelvane.m Brelvane/Brelvane.mexw64 Brelvane/BrelvaneEigs.m Brelvane/LICENSE.txt
+    Brelvane/README.txt)
 if(NOT contents STREQUAL expected)
   message(FATAL_ERROR "${ZIP} holds [${contents}], expected [${expected}]")
 endif()
 
-foreach(pair IN ITEMS "Brelvane.mexw64;${MODULE}" "Brelvane.m;${HELP}" "LICENSE.txt;${LICENSE}")
+get_filename_component(help_folder ${HELP} DIRECTORY)
+foreach(pair IN ITEMS "Brelvane.mexw64;${MODULE}" "Brelvane.m;${HELP}"
+                      "BrelvaneEigs.m;${help_folder}/BrelvaneEigs.m" "LICENSE.txt;${LICENSE}")
   list(GET pair 0 name)
   list(GET pair 1 original)
   execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${WORK_DIR}/Brelvane/${name} ${original}

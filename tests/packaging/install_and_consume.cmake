@@ -17,9 +17,9 @@ endfunction()
 file(REMOVE_RECURSE ${PREFIX} ${WORK_DIR})
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX})
 
-# The MEX folder holds exactly the modules built and the help text.
+# The MEX folder holds exactly the modules built, the help text and BrelvaneEigs.m.
 file(GLOB mex_folder RELATIVE ${PREFIX}/${MEXDIR} ${PREFIX}/${MEXDIR}/*)
-set(expected ${EXPECTED_MODULES} Brelvane.m)
+set(expected ${EXPECTED_MODULES} Brelvane.m BrelvaneEigs.m)
 list(SORT mex_folder)
 list(SORT expected)
 if(NOT mex_folder STREQUAL expected)

@@ -1,7 +1,7 @@
 % octave_package_test (tarball, work_dir): pkg install into a prefix and
 % package lists of its own below work_dir (the user's ~/.octave and the
 % system's list stay untouched), pkg load, then the module from the package,
-% its test blocks (test Brelvane) and its demos (demo Brelvane).
+% its test blocks (test Brelvane, test BrelvaneEigs) and its demos.
 function octave_package_test (tarball, work_dir)
   if (isfolder (work_dir))
     confirm_recursive_rmdir (false, "local");
@@ -21,4 +21,7 @@ function octave_package_test (tarball, work_dir)
   assert (passed == total && total >= 6, "test Brelvane: %d of %d passed", passed, total);
   demo ("Brelvane", 1);
   demo ("Brelvane", 2);
+  [passed, total] = test ("BrelvaneEigs", "quiet", stdout);
+  assert (passed == total && total >= 5, "test BrelvaneEigs: %d of %d passed", passed, total);
+  demo ("BrelvaneEigs", 1);
 end
