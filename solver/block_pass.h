@@ -75,9 +75,9 @@ BlockChoice blockPassOn(const BlockPassArguments& a, std::int64_t fromTile, std:
         // The column entries and weights of a short group, zero past its rows.
         double pj[blockTile * together] = {}, qj[blockTile * together] = {};
         double wl[blockTile * together] = {};
-        const double* P = a.Pj + first;
-        const double* Q = a.Qj + first;
-        const double* W = a.w + first;
+        const double* P = Update ? a.Pj + first : pj;
+        const double* Q = Update ? a.Qj + first : qj;
+        const double* W = Weighted ? a.w + first : wl;
         if (!whole) {
             for (std::int64_t r = 0; r < rows; ++r) {
                 if (Update) pj[r] = P[r], qj[r] = Q[r];
@@ -93,11 +93,15 @@ BlockChoice blockPassOn(const BlockPassArguments& a, std::int64_t fromTile, std:
             }
             s[p] = V::set1(0.0);
         }
-        double* px = a.PX + first * kb;
-        double* qx = a.QX + first * kb;
+        double* __restrict px = a.PX + first * kb;
+        double* __restrict qx = a.QX + first * kb;
+        const double* __restrict t = a.t;
+        const double* __restrict R = a.R;
+        const double* __restrict c = a.c;
+        double* __restrict gmax = a.gmax;
         for (int i = 0; i < kb; ++i) {
-            const Vec ti = V::set1(a.t[i]), Ri = V::set1(a.R[i]), ci = V::set1(a.c[i]);
-            for (int u = 0; u < tilesHere; ++u)
+            const Vec ti = V::set1(t[i]), Ri = V::set1(R[i]), ci = V::set1(c[i]);
+            for (int u = 0; u < (whole ? together : tilesHere); ++u)
                 for (int p = 0; p < parts; ++p) {
                     const int at = u * blockTile * kb + i * blockTile + p * V::width;
                     const int q = u * parts + p;
@@ -111,8 +115,8 @@ BlockChoice blockPassOn(const BlockPassArguments& a, std::int64_t fromTile, std:
                     const Vec g = V::abs(V::sub(x, V::mul(Ri, y)));
                     if (Largest) {
                         const int lane = i * blockTile + p * V::width;
-                        const Vec m = V::load(a.gmax + lane);
-                        V::store(a.gmax + lane, V::select(V::greater(g, m), g, m));
+                        const Vec m = V::load(gmax + lane);
+                        V::store(gmax + lane, V::select(V::greater(g, m), g, m));
                     }
                     s[q] = V::add(s[q], V::mul(g, ci));
                 }

@@ -1,6 +1,7 @@
 // Several eigenpairs at once: the block descent, its Rayleigh-Ritz step and
 // the checks that make what it returns true of the vectors returned.
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -263,6 +264,7 @@ struct Solve {
     double normP;
     double normQ;
     ThreadTeam* team;
+    int slices;  // 1, or the team's size while the team runs the passes
     int threads;
     std::int64_t refreshes;
 };
@@ -320,7 +322,7 @@ void teamTask(void* context, int slice, const void* arguments, void* result) {
 // gmax (kb * blockTile per slice) is zeroed first; the lanes of all slices
 // then hold the largest g of each vector.
 BlockChoice runPass(Solve& v, PassKind kind, const BlockPassArguments& a) {
-    const int slices = v.team != nullptr ? v.team->size : 1;
+    const int slices = v.slices;
     if (a.gmax != nullptr)
         std::memset(a.gmax, 0, sizeof(double) * static_cast<std::size_t>(slices * v.kb * blockTile));
     if (slices == 1) return runSlice(v, kind, a, 0, 1);
@@ -339,7 +341,7 @@ BlockChoice runPass(Solve& v, PassKind kind, const BlockPassArguments& a) {
 
 // The largest g of vector i over all lanes and slices.
 double largestGradient(const Solve& v, int i) {
-    const int slices = v.team != nullptr ? v.team->size : 1;
+    const int slices = v.slices;
     double m = 0.0;
     for (int s = 0; s < slices; ++s)
         for (int r = 0; r < blockTile; ++r)
@@ -565,6 +567,34 @@ double scalingWeight(double Qjj, double Pjj) {
     return std::ldexp(1.0, -half);
 }
 
+// Whether the team runs a sweep's passes, decided sweep by sweep from the
+// pace measured (seconds per iteration): the first sweep runs on the calling
+// thread alone, the second on the team; then each runs the faster way (the
+// team only while it is clearly faster: below 0.9 of the pace alone to take
+// it up, 0.95 to keep it), and every 8th sweep tries the other way again. A
+// team sweep that falls behind twice the pace alone plus a millisecond (a
+// machine whose cores are busy elsewhere) goes on alone at once. The bits
+// are the same either way.
+struct TeamChoice {
+    double alone = 0.0;  // 0: not measured yet
+    double shared = 0.0;
+    bool onTeam = false;
+    int sinceTry = 0;
+
+    bool next() {
+        if (alone == 0.0) return false;
+        if (shared == 0.0) return true;
+        const bool faster = shared < (onTeam ? 0.95 : 0.9) * alone;
+        if (++sinceTry < 8) return faster;
+        sinceTry = 0;
+        return !faster;
+    }
+};
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 struct Layout {
     int kb;
     int kept;
@@ -621,6 +651,8 @@ RatioDescentStatus eigenpairsWith(const IterationKernels& kernels, double* V, do
     const double normP = columnSumNorm(P, n);
     const double normQ = columnSumNorm(Q, n);
     if (std::isnan(normP) || std::isnan(normQ)) return ratioDescentNotFinite;
+    for (std::int64_t e = 0; e < n * startColumns; ++e)
+        if (!std::isfinite(start[e])) return ratioDescentNotFinite;
 
     const int wanted = eigenpairsThreads(o, n);
     const Layout layout = layoutFor(n, k, o, wanted);
@@ -645,7 +677,7 @@ RatioDescentStatus eigenpairsWith(const IterationKernels& kernels, double* V, do
     const std::int64_t bd = layout.blockDoubles;
     Solve v{kernels, P, Q, n, tilesFor(n), kb, layout.kept, o.largest ? -1.0 : 1.0, nullptr,
             {}, {}, starts, 0, layout.kept - 1, nullptr, nullptr, nullptr, nullptr, nullptr,
-            nullptr, nullptr, nullptr, {}, normP, normQ, nullptr, 1, 0};
+            nullptr, nullptr, nullptr, {}, normP, normQ, nullptr, 1, 1, 0};
     v.x = {take(bd), take(bd), take(bd)};
     v.scratch = {take(bd), take(bd), take(bd)};
     for (int s = 0; s < layout.kept; ++s) starts[s] = {take(bd), take(bd), take(bd)};
@@ -668,15 +700,18 @@ RatioDescentStatus eigenpairsWith(const IterationKernels& kernels, double* V, do
         startTeam(team, wanted, teamTask, &v);
         if (team.size > 1) v.team = &team;
     }
-    v.threads = v.team != nullptr ? v.team->size : 1;
     rep.blockSize = kb;
-    rep.threads = v.threads;
 
-    // The start: the caller's columns, then the sequence.
+    // The start: the caller's columns, then the sequence, which also stands
+    // for a column of zeros (no direction to start from).
     Sequence sequence;
-    for (int i = 0; i < kb; ++i)
+    for (int i = 0; i < kb; ++i) {
+        bool given = false;
+        for (std::int64_t l = 0; i < startColumns && l < n; ++l)
+            given = given || start[l + i * n] != 0.0;
         for (std::int64_t l = 0; l < n; ++l)
-            v.x.X[entry(l, i, kb)] = i < startColumns ? start[l + i * n] : sequence.next();
+            v.x.X[entry(l, i, kb)] = given ? start[l + i * n] : sequence.next();
+    }
     RatioDescentStatus status = ratioDescentOk;
     const auto finish = [&](RatioDescentStatus s) {
         if (v.team != nullptr) stopTeam(team);
@@ -702,13 +737,17 @@ RatioDescentStatus eigenpairsWith(const IterationKernels& kernels, double* V, do
     if (interrupted()) return finish(ratioDescentInterrupted);
 
     const std::int64_t pollEvery = std::max<std::int64_t>(1, (std::int64_t{1} << 20) / (n * kb));
+    TeamChoice teamChoice;
     double lowestBefore = std::numeric_limits<double>::infinity();  // before the window
     double lowestInWindow = std::numeric_limits<double>::infinity();
     std::int64_t windowStart = 0;
     const auto verify = [&](bool* met) -> RatioDescentStatus {
         // Products afresh, a Rayleigh-Ritz step on the block alone, and the
         // products of the vectors it gives afresh again: the backward errors
-        // are then those of the vectors returned.
+        // are then those of the vectors returned. On the team while it is
+        // the faster way.
+        v.slices = v.team != nullptr && teamChoice.onTeam ? v.team->size : 1;
+        rep.threads = std::max(rep.threads, v.slices);
         formProducts(v);
         formScalars(v);
         int rank = 0;
@@ -716,6 +755,7 @@ RatioDescentStatus eigenpairsWith(const IterationKernels& kernels, double* V, do
         if (rank < kb) refill(v, rank, sequence);
         formProducts(v);
         formScalars(v);
+        v.slices = 1;
         bool all = true;
         for (int i = 0; i < k; ++i) {
             backwardErrors[i] = backwardError(v, i);
@@ -749,10 +789,11 @@ RatioDescentStatus eigenpairsWith(const IterationKernels& kernels, double* V, do
             for (int i = 0; i < k; ++i) largest = std::max(largest, backwardErrors[i]);
         }
         // Stalled: over the last stallSweeps sweeps the largest backward
-        // error has not come below half its lowest before them.
+        // error has not come below 0.9 of its lowest before them (a slow
+        // descent still gains that much).
         lowestInWindow = std::min(lowestInWindow, largest);
         if (o.tolerance > 0.0 && rep.sweeps - windowStart >= stallSweeps) {
-            if (std::isfinite(lowestBefore) && !(lowestInWindow < 0.5 * lowestBefore)) {
+            if (std::isfinite(lowestBefore) && !(lowestInWindow < 0.9 * lowestBefore)) {
                 rep.stop = eigenpairsStopStalled;
                 break;
             }
@@ -772,6 +813,12 @@ RatioDescentStatus eigenpairsWith(const IterationKernels& kernels, double* V, do
         }
         // The first choice: one pass for each vector's largest gradient,
         // one to choose with them.
+        const bool shared = v.team != nullptr && teamChoice.next();
+        v.slices = shared ? v.team->size : 1;
+        rep.threads = std::max(rep.threads, v.slices);
+        const auto sweepStart = std::chrono::steady_clock::now();
+        std::int64_t sweepIterations = 0;
+        double cutAfter = 0.0;  // seconds into the sweep when the team was left
         BlockPassArguments a = passArguments(v);
         for (int i = 0; i < kb; ++i) v.c[i] = 1.0;
         runPass(v, PassKind::choose, a);
@@ -794,9 +841,26 @@ RatioDescentStatus eigenpairsWith(const IterationKernels& kernels, double* V, do
             choice = runPass(v, PassKind::update, a);
             if (measure) normalise(v);
             ++rep.iterations;
-            if ((rep.iterations % pollEvery) == 0 && interrupted())
-                return finish(ratioDescentInterrupted);
+            ++sweepIterations;
+            if ((rep.iterations % pollEvery) == 0) {
+                if (interrupted()) return finish(ratioDescentInterrupted);
+                if (v.slices > 1 && teamChoice.alone > 0.0) {
+                    const double elapsed = secondsSince(sweepStart);
+                    if (elapsed > 2.0 * teamChoice.alone * static_cast<double>(sweepIterations) + 1e-3) {
+                        teamChoice.shared = elapsed / static_cast<double>(sweepIterations);
+                        cutAfter = elapsed;
+                        v.slices = 1;
+                    }
+                }
+            }
         }
+        if (sweepIterations > 0) {
+            const double pace = secondsSince(sweepStart) / static_cast<double>(sweepIterations);
+            if (shared && cutAfter == 0.0) teamChoice.shared = pace;
+            if (!shared) teamChoice.alone = pace;
+            teamChoice.onTeam = shared && cutAfter == 0.0;
+        }
+        v.slices = 1;
         ++rep.sweeps;
         int rank = 0;
         if (ritzStep(v, false, &rank) != RitzResult::ok)

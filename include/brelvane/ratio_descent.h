@@ -43,7 +43,8 @@ enum RatioDescentStatus {
     // eigenpairs only: a vector v with v'Qv <= 0 (or not finite) was met, so
     // Q is not positive definite; nothing is written.
     ratioDescentNotPositiveDefinite = 4,
-    // eigenpairs only: P or Q holds NaN or an infinity; nothing is written.
+    // eigenpairs only: P, Q or the start holds NaN or an infinity; nothing
+    // is written.
     ratioDescentNotFinite = 5,
 };
 
@@ -371,8 +372,8 @@ enum EigenpairsStop {
     eigenpairsStopTolerance = 0,
     // maxSweeps sweeps ran.
     eigenpairsStopSweeps = 1,
-    // The largest backward error of the wanted pairs has not come below
-    // half its lowest before over the last 20 sweeps: the tolerance is below
+    // The largest backward error of the wanted pairs has not come below 0.9
+    // of its lowest before over the last 20 sweeps: the tolerance is below
     // what the rounding of this problem lets the block reach.
     eigenpairsStopStalled = 2,
 };
@@ -440,7 +441,8 @@ std::int64_t eigenpairsWorkDoubles(std::int64_t n, std::int64_t k, const Eigenpa
 // formed afresh, and each backward error is formed afresh at the v returned.
 // P and Q are n-by-n, symmetric (whole columns are read). start (n-by-
 // startColumns, column-major, may be null when startColumns = 0) begins the
-// block; the other vectors start from a fixed pseudo-random sequence, so a
+// block (a column of zeros counts as not given); the other vectors start
+// from a fixed pseudo-random sequence, so a
 // call repeats its bits. 1 <= k <= n, 0 <= startColumns <= k. The products
 // are our own sums in a fixed order: the results are the same bit for bit
 // for any thread count, SIMD path and BLAS. Where an eigenvalue is repeated
