@@ -545,6 +545,11 @@ void applyEigenpairsOption(int which, const mxArray* value, EigenpairsCall& call
                      count > 2 ? "-by-..." : "");
             *call.start = requireRealDoubleArray(value, "StartVectors (option)",
                                                  static_cast<std::uint64_t>(call.n) * columns, "n*j");
+            for (std::uint64_t e = 0; e < static_cast<std::uint64_t>(call.n) * columns; ++e)
+                if (!std::isfinite((*call.start)[e]))
+                    fail("Brelvane:badOption",
+                         "The value of option 'StartVectors' must be finite, but holds %g.",
+                         (*call.start)[e]);
             *call.startColumns = static_cast<std::int64_t>(columns);
             break;
         }

@@ -2,7 +2,7 @@
 // arbitrary doubles (NaN, infinities, extremes, ties), small n and iteration
 // counts, symmetric or not, against the plain second evaluation, bit for bit;
 // and the pass shared by 2 or 3 threads, switched on and off window by
-// window, against the calling thread alone.
+// window, against the calling thread alone; and eigenpairs on every path.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -247,6 +247,67 @@ void checkShared(FuzzInput& in) {
     if (!same(one.trace, many.trace)) finding("a shared solve's r differs from one thread's");
 }
 
+// eigenpairs on small pencils with fuzzed entries, options and starts: the
+// portable pass on one thread against the widest on 2 or 3, bit for bit,
+// and what a result must satisfy: a non-finite input reported as such,
+// lambda in sigma's order, a tolerance stop only within the tolerance.
+void checkEigenpairs(FuzzInput& in) {
+    const std::int64_t n = 1 + in.below(24);
+    const std::int64_t k = 1 + in.below(static_cast<unsigned>(n));
+    const std::size_t m = static_cast<std::size_t>(n);
+    std::uint64_t seed = 0;
+    for (int i = 0; i < 4; ++i) seed = seed << 8 | in.byte();
+    std::mt19937_64 rng(seed);
+    Problem p = dyadicPencil(rng, n);
+    for (unsigned e = in.below(4); e > 0; --e) {
+        std::vector<double>& v = in.byte() & 1 ? p.P : p.Q;
+        const std::size_t i = in.byte() % v.size();
+        v[i] = in.value();
+        v[i % m * m + i / m] = v[i];
+    }
+    const std::int64_t columns = in.below(static_cast<unsigned>(k) + 1);
+    std::vector<double> start = values(in, m * static_cast<std::size_t>(columns));
+    const std::uint8_t flags = in.byte();
+    EigenpairsOptions options;
+    options.largest = flags & 1;
+    options.scaling = flags & 2 ? ratioDescentScalingDiagonal : ratioDescentScalingNone;
+    options.tolerance = flags & 4 ? 0.0 : flags & 8 ? 1e-14 : 1e-10;
+    options.maxSweeps = in.below(40);
+    options.guard = static_cast<int>(in.below(6)) - 1;
+    struct Run {
+        RatioDescentStatus status;
+        std::vector<double> V, lambda, errors;
+        EigenpairsReport report;
+    } one, many;
+    for (Run* r : {&one, &many}) {
+        const bool shared = r == &many;
+        options.threads = shared ? 2 + (flags >> 7) : 1;
+        r->V.assign(m * static_cast<std::size_t>(k), -7.0);
+        r->lambda.assign(static_cast<std::size_t>(k), -7.0);
+        r->errors.assign(static_cast<std::size_t>(k), -7.0);
+        r->status = eigenpairsWith(
+            shared ? fastestIterationKernels() : *iterationKernels(KernelVariant::portable),
+            r->V.data(), r->lambda.data(), r->errors.data(), p.P.data(), p.Q.data(), n, k,
+            columns > 0 ? start.data() : nullptr, columns, options, &r->report);
+    }
+    if (one.status != many.status || !same(one.V, many.V) || !same(one.lambda, many.lambda) ||
+        !same(one.errors, many.errors) || one.report.sweeps != many.report.sweeps)
+        finding("eigenpairs differ between one thread on the portable pass and a team");
+    bool finite = true;
+    for (double e : p.P) finite = finite && std::isfinite(e);
+    for (double e : p.Q) finite = finite && std::isfinite(e);
+    for (double e : start) finite = finite && std::isfinite(e);
+    if ((one.status == ratioDescentNotFinite) != !finite)
+        finding("eigenpairs reported non-finite input wrongly");
+    if (one.status != ratioDescentOk) return;
+    for (std::int64_t i = 1; i < k; ++i)
+        if (options.largest ? one.lambda[i] > one.lambda[i - 1] : one.lambda[i] < one.lambda[i - 1])
+            finding("eigenpairs' lambda out of order");
+    if (one.report.stop == eigenpairsStopTolerance)
+        for (double e : one.errors)
+            if (!(e <= options.tolerance)) finding("a tolerance stop above the tolerance");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -256,5 +317,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkSolve(in);
     checkAccelerated(in);
     checkShared(in);
+    checkEigenpairs(in);
     return 0;
 }
