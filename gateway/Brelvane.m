@@ -158,7 +158,11 @@
 %     [x, r, info] = Brelvane([1; 1], [2 0; 0 4], [1; 0], 1, eye(2), [], 1, 2, 1e6, opts)
 %     % info.stop = 'gradient' after 2 iterations, numel(r) = 3
 %
-%   See also EIGS, EIG, FMINUNC.
+%   Several eigenpairs: BRELVANE('eigenpairs', P, Q, K, ...) is the call
+%   BrelvaneEigs.m makes (the same arguments as BRELVANEEIGS after the
+%   word); help BrelvaneEigs describes it.
+%
+%   See also BRELVANEEIGS, EIGS, EIG, FMINUNC.
 
 %!test
 %! % The README's worked example: two steps to the minimum, then stationary.
