@@ -443,6 +443,51 @@ int checkThreads(MexFunction mexFunction, Problem& wide) {
     return !ok;
 }
 
+// Brelvane('eigenpairs', P, Q, 2, 'sa', 'Threads', 2), as BrelvaneEigs.m
+// calls it, on P = diag(3, 1, 2, 5, 4) and Q = 2 I: lambda = (0.5, 1) and V
+// the unit vectors 2 and 3 over sqrt(2), up to sign; with -Q the error
+// Brelvane:notPositiveDefinite.
+int checkEigenpairs(MexFunction mexFunction) {
+    const std::size_t n = 5;
+    const double diagonal[n] = {3, 1, 2, 5, 4};
+    bool ok = true;
+    for (const double q : {2.0, -2.0}) {
+        Arguments a;
+        a.extra.reserve(8);
+        a.addText("eigenpairs");
+        std::vector<double> P(n * n, 0.0), Q(n * n, 0.0);
+        for (std::size_t i = 0; i < n; ++i) P[i * (n + 1)] = diagonal[i], Q[i * (n + 1)] = q;
+        a.add("double", P), a.arrays.back().m = n, a.arrays.back().n = n;
+        a.add("double", Q), a.arrays.back().m = n, a.arrays.back().n = n;
+        a.add("double", {2.0});
+        a.addText("sa");
+        a.addText("Threads"), a.add("double", {2.0});
+        mxArray_tag* plhs[3] = {nullptr, nullptr, nullptr};
+        const std::string id = call(mexFunction, 3, plhs, a.arrays, 7);
+        if (q < 0.0) {
+            ok = ok && id == "Brelvane:notPositiveDefinite";
+        } else {
+            ok = ok && id.empty() && plhs[1] != nullptr && plhs[2] != nullptr &&
+                 std::fabs(plhs[1]->pr[0] - 0.5) < 1e-12 && std::fabs(plhs[1]->pr[1] - 1.0) < 1e-12 &&
+                 textOf(field(plhs[2], "stop")) == "tolerance";
+            for (std::size_t i = 0; ok && i < 2 * n; ++i) {
+                const std::size_t one = i < n ? 1 : n + 2;  // rows 2 and 3, 0-based 1 and 2
+                const double want = i == one ? std::sqrt(0.5) : 0.0;
+                ok = std::fabs(std::fabs(plhs[0]->pr[i]) - want) < 1e-9;
+            }
+        }
+        if (!ok && id.empty() && plhs[2] != nullptr)
+            std::printf("    lambda = (%.17g, %.17g), stop '%s', V(:, 1) = (%g, %g, %g, %g, %g)\n",
+                        plhs[1]->pr[0], plhs[1]->pr[1], textOf(field(plhs[2], "stop")).c_str(),
+                        plhs[0]->pr[0], plhs[0]->pr[1], plhs[0]->pr[2], plhs[0]->pr[3],
+                        plhs[0]->pr[4]);
+        for (mxArray_tag* out : plhs) destroy(out);
+    }
+    std::printf("%s: eigenpairs of a diagonal pencil, and -Q refused as not positive definite\n",
+                ok ? "ok  " : "FAIL");
+    return !ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -482,6 +527,7 @@ int main(int argc, char** argv) {
     failures += checkRiseWarning(mexFunction, problems.front());
     failures += checkDisplay(mexFunction, problems.front());
     failures += checkThreads(mexFunction, problems.back());
+    failures += checkEigenpairs(mexFunction);
     FreeLibrary(libut);
     failures += checkOctaveInterrupt(mexFunction, problems.front());
     FreeLibrary(module);
