@@ -343,7 +343,9 @@ void BM_BlockPass(benchmark::State& state, KernelVariant variant) {
     std::vector<double> PX(tiles * blockTile * kb), QX(PX.size()), gmax(kb * blockTile);
     std::vector<double> t(kb), R(kb), c(kb), x(n), y(n);
     for (std::size_t i = 0; i < PX.size(); ++i) PX[i] = noise(i, 1), QX[i] = noise(i, 2);
-    for (int i = 0; i < kb; ++i) t[i] = 1e-3 * noise(i, 3), R[i] = noise(i, 4), c[i] = 1.0;
+    std::vector<int> active(kb);
+    for (int i = 0; i < kb; ++i)
+        t[i] = 1e-3 * noise(i, 3), R[i] = noise(i, 4), c[i] = 1.0, active[i] = i;
     for (std::int64_t l = 0; l < n; ++l) x[l] = noise(l, 5), y[l] = noise(l, 6);
     const std::int64_t passes = std::max<std::int64_t>(200, 200000000 / (n * kb));
     double block = 0.0, single = 0.0;
@@ -353,7 +355,7 @@ void BM_BlockPass(benchmark::State& state, KernelVariant variant) {
             const std::int64_t j = it % n;
             const BlockPassArguments a{PX.data(), QX.data(), p.P.data() + j * n,
                                        p.Q.data() + j * n, 1.0, t.data(), R.data(), c.data(),
-                                       nullptr, nullptr, kb, n};
+                                       nullptr, nullptr, kb, n, active.data(), kb};
             benchmark::DoNotOptimize(kernels->blockPass(a, 0, tiles));
         }
         block += std::chrono::duration<double>(Clock::now() - start).count();

@@ -16,12 +16,12 @@ namespace brelvane {
 // are stored and stay zero.
 constexpr int blockTile = 8;
 
-// One pass over tiles [fromTile, toTile) of an iteration that moved every
-// vector i by t[i] along coordinate j:
+// One pass over tiles [fromTile, toTile) of an iteration that moved each
+// active vector i by t[i] along coordinate j:
 //   PX(l, i) += t[i] * (sign * P(l, j)),  QX(l, i) += t[i] * Q(l, j)
 // (skipped when Pj is null), then, at the updated products,
 //   g(l, i) = |PX(l, i) - R[i] * QX(l, i)|        (D_i |dR_i/dx_l|)
-//   s(l) = ((0 + g(l, 0) c[0]) + g(l, 1) c[1]) + ... + g(l, kb-1) c[kb-1]
+//   s(l) = ((0 + g(l, i0) c[i0]) + g(l, i1) c[i1]) + ...   (i0 < i1 < ... active)
 // times w[l] when w is given, and the lowest row l < n of largest s(l) (NaN
 // never taken). gmax (kb * blockTile), when given, holds each vector's
 // largest g per lane, raised by the pass (NaN never taken). Every variant
@@ -39,6 +39,10 @@ struct BlockPassArguments {
     double* gmax;      // kb * blockTile, or null
     int kb;
     std::int64_t n;
+    // The vectors the pass moves and scores, in increasing order (the sums
+    // over i above run over them alone); the others are left as they are.
+    const int* active;
+    int activeCount;
 };
 
 // The largest s over the rows passed (-1 when none was taken) at its lowest
@@ -99,7 +103,9 @@ BlockChoice blockPassOn(const BlockPassArguments& a, std::int64_t fromTile, std:
         const double* __restrict R = a.R;
         const double* __restrict c = a.c;
         double* __restrict gmax = a.gmax;
-        for (int i = 0; i < kb; ++i) {
+        const int* __restrict active = a.active;
+        for (int ii = 0; ii < a.activeCount; ++ii) {
+            const int i = active[ii];
             const Vec ti = V::set1(t[i]), Ri = V::set1(R[i]), ci = V::set1(c[i]);
             for (int u = 0; u < (whole ? together : tilesHere); ++u)
                 for (int p = 0; p < parts; ++p) {

@@ -258,6 +258,9 @@ struct Solve {
     double* t;
     double* c;
     double* gmax;  // kb * blockTile per slice
+    int* active;   // the vectors the sweep moves, activeCount of them
+    int activeCount;
+    int* all;      // 0, 1, ..., kb - 1
     double* C;     // m * kb
     double* values;
     RitzWork ritz;
@@ -352,14 +355,16 @@ double largestGradient(const Solve& v, int i) {
 // c_i = 1 / (vector i's largest g), 0 where that is 0: each vector's
 // gradient counts relative to its own largest entry.
 void normalise(Solve& v) {
-    for (int i = 0; i < v.kb; ++i) {
+    for (int ii = 0; ii < v.activeCount; ++ii) {
+        const int i = v.active[ii];
         const double g = largestGradient(v, i);
         v.c[i] = g > 0.0 ? 1.0 / g : 0.0;
     }
 }
 
 BlockPassArguments passArguments(Solve& v) {
-    return {v.x.PX, v.x.QX, nullptr, nullptr, v.sign, v.t, v.R, v.c, v.w, v.gmax, v.kb, v.n};
+    return {v.x.PX, v.x.QX, nullptr, nullptr, v.sign, v.t,     v.R,
+            v.c,    v.w,    v.gmax,  v.kb,    v.n,    v.active, v.activeCount};
 }
 
 // The block's products formed afresh: P X and Q X as our own sums in order
@@ -371,6 +376,8 @@ void formProducts(Solve& v) {
     BlockPassArguments a = passArguments(v);
     a.w = nullptr;
     a.gmax = nullptr;
+    a.active = v.all;
+    a.activeCount = v.kb;
     a.t = v.t;  // rows of X are gathered here, kb per slice
     runPass(v, PassKind::products, a);
     ++v.refreshes;
@@ -660,7 +667,8 @@ RatioDescentStatus eigenpairsWith(const IterationKernels& kernels, double* V, do
     const int m = (1 + layout.kept) * kb;
     double* work = static_cast<double*>(
         allocateWork(o, sizeof(double) * static_cast<std::size_t>(layout.doubles)));
-    int* integers = static_cast<int*>(allocateWork(o, sizeof(int) * 2 * static_cast<std::size_t>(m)));
+    int* integers =
+        static_cast<int*>(allocateWork(o, sizeof(int) * static_cast<std::size_t>(2 * m + 2 * kb)));
     Block starts[3];
     if (work == nullptr || integers == nullptr) {
         if (work != nullptr) releaseWork(o, work);
@@ -677,7 +685,7 @@ RatioDescentStatus eigenpairsWith(const IterationKernels& kernels, double* V, do
     const std::int64_t bd = layout.blockDoubles;
     Solve v{kernels, P, Q, n, tilesFor(n), kb, layout.kept, o.largest ? -1.0 : 1.0, nullptr,
             {}, {}, starts, 0, layout.kept - 1, nullptr, nullptr, nullptr, nullptr, nullptr,
-            nullptr, nullptr, nullptr, {}, normP, normQ, nullptr, 1, 1, 0};
+            nullptr, nullptr, 0, nullptr, nullptr, nullptr, {}, normP, normQ, nullptr, 1, 1, 0};
     v.x = {take(bd), take(bd), take(bd)};
     v.scratch = {take(bd), take(bd), take(bd)};
     for (int s = 0; s < layout.kept; ++s) starts[s] = {take(bd), take(bd), take(bd)};
@@ -688,6 +696,10 @@ RatioDescentStatus eigenpairsWith(const IterationKernels& kernels, double* V, do
     v.values = take(kb);
     v.ritz = {m, take(m * m), take(m * m), take(m * m), take(m * m), take(m * m), take(m), take(m),
               integers, integers + m};
+    v.active = integers + 2 * m;
+    v.all = integers + 2 * m + kb;
+    for (int i = 0; i < kb; ++i) v.active[i] = v.all[i] = i;
+    v.activeCount = kb;
     double* weights = take(n);
     if (o.scaling == ratioDescentScalingDiagonal) {
         for (std::int64_t j = 0; j < n; ++j)
@@ -813,6 +825,14 @@ RatioDescentStatus eigenpairsWith(const IterationKernels& kernels, double* V, do
         }
         // The first choice: one pass for each vector's largest gradient,
         // one to choose with them.
+        // Vectors already well within the tolerance (a tenth of it) sit this
+        // sweep out: the pass skips their entries, and the Rayleigh-Ritz step
+        // still mixes them with the others.
+        v.activeCount = 0;
+        for (int i = 0; i < kb; ++i)
+            if (!(backwardError(v, i) <= 0.1 * o.tolerance)) v.active[v.activeCount++] = i;
+        if (v.activeCount == 0)
+            for (int i = 0; i < kb; ++i) v.active[v.activeCount++] = i;
         const bool shared = v.team != nullptr && teamChoice.next();
         v.slices = shared ? v.team->size : 1;
         rep.threads = std::max(rep.threads, v.slices);
@@ -829,8 +849,9 @@ RatioDescentStatus eigenpairsWith(const IterationKernels& kernels, double* V, do
             if (choice.row < 0) break;  // every score NaN: nothing to move
             const std::int64_t j = choice.row;
             const double Pjj = P[j * (n + 1)], Qjj = Q[j * (n + 1)];
-            for (int i = 0; i < kb; ++i)
-                if (!stepVector(v, i, j, Pjj, Qjj)) return finish(ratioDescentNotPositiveDefinite);
+            for (int ii = 0; ii < v.activeCount; ++ii)
+                if (!stepVector(v, v.active[ii], j, Pjj, Qjj))
+                    return finish(ratioDescentNotPositiveDefinite);
             a.Pj = P + j * n;
             a.Qj = Q + j * n;
             // Every normaliserInterval-th pass also measures each vector's

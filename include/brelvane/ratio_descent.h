@@ -365,6 +365,9 @@ Asymmetry findAsymmetry(const double* A, std::int64_t n, bool whole, int threads
 // started from, which keeps the vectors apart: without it all would descend
 // to the lowest eigenvector. Directions of the basis within 1e-6 of the span
 // of the others (whose running products are too inexact to use) are dropped.
+// A vector whose backward error is already within a tenth of the tolerance
+// sits a sweep out (the pass skips it; the Rayleigh-Ritz step still mixes
+// it with the others).
 
 // Why eigenpairs stopped.
 enum EigenpairsStop {
