@@ -24,32 +24,6 @@ const char* stopName(EigenpairsStop stop) {
     }
 }
 
-// 'Display', 'iter': a header and the first sweep's line, then a line when a
-// second has passed since the last one (drawnow after it in MATLAB, as
-// showProgress does).
-struct SweepDisplay {
-    bool refresh;
-    double start;
-    double lastLine;
-    long lines;
-    bool refreshFailed;
-};
-
-bool showSweep(std::int64_t sweeps, double backwardError, void* context) {
-    SweepDisplay& d = *static_cast<SweepDisplay*>(context);
-    const double elapsed = secondsNow() - d.start;
-    if (d.lines > 0 && elapsed - d.lastLine < 1.0) return false;
-    if (d.lines == 0) mexPrintf("%8s  %22s  %9s\n", "sweep", "largest backward error", "seconds");
-    mexPrintf("%8lld  %22.3e  %9.2f\n", static_cast<long long>(sweeps), backwardError, elapsed);
-    d.lastLine = elapsed;
-    ++d.lines;
-    if (d.refresh && mexEvalStringWithTrap("drawnow;") != nullptr) {
-        d.refreshFailed = true;
-        return true;
-    }
-    return false;
-}
-
 // info = struct('backwardError', k-by-1, 'sweeps', ..., 'iterations', ...,
 // 'stop', ..., 'blockSize', ..., 'refreshes', ..., 'threads', ...).
 mxArray* reportStruct(const EigenpairsReport& r, mxArray* backwardErrors) {
@@ -82,7 +56,7 @@ void eigenpairsFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs
         options.interruptContext = &host;
     }
     useHostMemory(options);
-    SweepDisplay display{host.octaveState == nullptr, secondsNow(), 0.0, 0, false};
+    Display display{level, false, "", host.octaveState == nullptr, secondsNow(), 0.0, 0, false};
     if (level == displayIter) {
         options.progress = showSweep;
         options.progressContext = &display;

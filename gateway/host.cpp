@@ -205,6 +205,22 @@ double secondsNow() {
 // evaluation would not trap an interrupt (Octave's own, not an error, would
 // leave through those frames and end the call as Octave's, not ours), so
 // nothing is evaluated there.
+namespace {
+
+// A progress line was printed at `elapsed` seconds: counted, and drawnow
+// evaluated where the host wants it; true when that raised an error.
+bool lineShown(Display& d, double elapsed) {
+    d.lastLine = elapsed;
+    ++d.lines;
+    if (d.refresh && mexEvalStringWithTrap("drawnow;") != nullptr) {
+        d.refreshFailed = true;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 bool showProgress(const RatioDescentProgress& state, void* context) {
     Display& d = *static_cast<Display*>(context);
     const double elapsed = secondsNow() - d.start;
@@ -221,13 +237,16 @@ bool showProgress(const RatioDescentProgress& state, void* context) {
                   static_cast<long long>(state.iterations), state.ratio, state.gradient, residual,
                   elapsed);
     mexPrintf("%s", line);
-    d.lastLine = elapsed;
-    ++d.lines;
-    if (d.refresh && mexEvalStringWithTrap("drawnow;") != nullptr) {
-        d.refreshFailed = true;
-        return true;
-    }
-    return false;
+    return lineShown(d, elapsed);
+}
+
+bool showSweep(std::int64_t sweeps, double backwardError, void* context) {
+    Display& d = *static_cast<Display*>(context);
+    const double elapsed = secondsNow() - d.start;
+    if (d.lines > 0 && elapsed - d.lastLine < 1.0) return false;
+    if (d.lines == 0) mexPrintf("%8s  %22s  %9s\n", "sweep", "largest backward error", "seconds");
+    mexPrintf("%8lld  %22.3e  %9.2f\n", static_cast<long long>(sweeps), backwardError, elapsed);
+    return lineShown(d, elapsed);
 }
 
 void showFinal(const Display& d, const RatioDescentReport& r, std::int64_t iterations,

@@ -78,6 +78,10 @@ double secondsNow();
 // The solver's progress callback under 'Display', 'iter' (context: the Display).
 bool showProgress(const RatioDescentProgress& state, void* context);
 
+// BrelvaneEigs's progress callback under 'Display', 'iter' (context: the
+// Display): the sweeps and the largest backward error, on the same rule.
+bool showSweep(std::int64_t sweeps, double backwardError, void* context);
+
 // 'final', and the end of 'iter': why and where the call stopped, in one line.
 void showFinal(const Display& d, const RatioDescentReport& r, std::int64_t iterations,
                const RatioDescentOptions& o);
