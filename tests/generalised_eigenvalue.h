@@ -1,11 +1,12 @@
-// The smallest eigenvalue of a symmetric-definite pencil, from LAPACK, as the
-// bound a descent on x'Ax / x'Bx is measured against.
+// The eigenvalues of a symmetric-definite pencil, from LAPACK: the smallest is
+// the bound a descent on x'Ax / x'Bx is measured against.
 #ifndef BRELVANE_GENERALISED_EIGENVALUE_H
 #define BRELVANE_GENERALISED_EIGENVALUE_H
 
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <utility>
 #include <vector>
 
 // LAPACK: eigenvalues of the symmetric-definite pencil A x = lambda B x.
@@ -15,7 +16,9 @@ extern "C" void dsygv_(const int* itype, const char* jobz, const char* uplo, con
                        double* work, const int* lwork, int* info, std::size_t jobzLen,
                        std::size_t uploLen);
 
-inline double smallestGeneralisedEigenvalue(std::vector<double> A, std::vector<double> B, int n) {
+// All of them, ascending.
+inline std::vector<double> generalisedEigenvalues(std::vector<double> A, std::vector<double> B,
+                                                  int n) {
     std::vector<double> w(static_cast<std::size_t>(n));
     const int itype = 1, lwork = 3 * n * n + 64;
     std::vector<double> work(static_cast<std::size_t>(lwork));
@@ -23,7 +26,11 @@ inline double smallestGeneralisedEigenvalue(std::vector<double> A, std::vector<d
     dsygv_(&itype, "N", "L", &n, A.data(), &n, B.data(), &n, w.data(), work.data(), &lwork, &info,
            1, 1);
     EXPECT_EQ(info, 0);
-    return w[0];  // ascending
+    return w;
+}
+
+inline double smallestGeneralisedEigenvalue(std::vector<double> A, std::vector<double> B, int n) {
+    return generalisedEigenvalues(std::move(A), std::move(B), n)[0];
 }
 
 #endif
