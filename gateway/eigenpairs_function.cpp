@@ -85,7 +85,9 @@ void eigenpairsFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs
                  "Q use eig(P, Q).",
                  static_cast<long long>(report.sweeps));
         case ratioDescentNotFinite:
-            fail("Brelvane:notFinite", "P or Q holds NaN or Inf: every entry must be finite.");
+            fail("Brelvane:notFinite",
+                 "P or Q holds NaN or Inf, or a value formed from them overflowed (entries near "
+                 "1e300): every entry must be finite, and scaling P and Q down helps the rest.");
         default: {
             char size[32];
             const double bytes = 8.0 * static_cast<double>(eigenpairsWorkDoubles(n, k, options));

@@ -137,7 +137,6 @@ struct RitzWork {
 
 std::int64_t ritzWorkDoubles(int m) { return 5 * static_cast<std::int64_t>(m) * m + 4 * m; }
 
-enum class RitzResult { ok, notPositiveDefinite };
 
 // The Rayleigh-Ritz step on the m = groups * kb vectors S_a whose Gram
 // matrices A = S'PS and B = S'QS are in w.A and w.B: C (m-by-kb) <- the
@@ -148,11 +147,13 @@ enum class RitzResult { ok, notPositiveDefinite };
 // Cholesky factorisation of B; a vector whose remaining pivot (its squared
 // sine to the span taken) is at most ritzDropSquaredSine is dropped. Fewer
 // than kb kept: the last columns of C are zero.
-RitzResult rayleighRitz(RitzWork& w, int groups, int kb, double* C, double* values, int* rank) {
+RatioDescentStatus rayleighRitz(RitzWork& w, int groups, int kb, double* C, double* values,
+                                int* rank) {
     const int m = groups * kb;
     for (int a = 0; a < m; ++a) {
         const double b = w.B[a + a * m];
-        if (!(b > 0.0) || !std::isfinite(b)) return RitzResult::notPositiveDefinite;
+        if (!std::isfinite(b) || !std::isfinite(w.A[a + a * m])) return ratioDescentNotFinite;
+        if (!(b > 0.0)) return ratioDescentNotPositiveDefinite;
         w.scale[a] = 1.0 / std::sqrt(b);
     }
     // Scaled, symmetric (the upper triangle as formed) copies.
@@ -174,7 +175,7 @@ RitzResult rayleighRitz(RitzWork& w, int groups, int kb, double* C, double* valu
                 if (used) continue;
                 // A remaining pivot clearly below zero, not rounding: B, and
                 // so Q, is indefinite.
-                if (w.L[a + a * m] < -1e-6) return RitzResult::notPositiveDefinite;
+                if (w.L[a + a * m] < -1e-6) return ratioDescentNotPositiveDefinite;
                 if (best < 0 || w.L[a + a * m] > w.L[best + best * m]) best = a;
             }
             if (best < 0 || !(w.L[best + best * m] > ritzDropSquaredSine)) break;
@@ -192,7 +193,7 @@ RitzResult rayleighRitz(RitzWork& w, int groups, int kb, double* C, double* valu
             double s = w.B[w.taken[i] + w.taken[j] * m];
             for (int q = 0; q < j; ++q) s -= w.L[i + q * r] * w.L[j + q * r];
             if (i == j) {
-                if (!(s > 0.0)) return RitzResult::notPositiveDefinite;
+                if (!(s > 0.0)) return ratioDescentNotPositiveDefinite;
                 w.L[j + j * r] = std::sqrt(s);
             } else {
                 w.L[i + j * r] = s / w.L[j + j * r];
@@ -232,7 +233,7 @@ RitzResult rayleighRitz(RitzWork& w, int groups, int kb, double* C, double* valu
         for (int i = 0; i < r; ++i) C[w.taken[i] + c * m] *= w.scale[w.taken[i]];
     }
     *rank = r;
-    return RitzResult::ok;
+    return ratioDescentOk;
 }
 
 // ---- The solve ---------------------------------------------------------------
@@ -425,7 +426,7 @@ double backwardError(const Solve& v, int i) {
 // The Rayleigh-Ritz step over the block and the kept sweep starts (none
 // when `alone`): the block becomes the kb lowest Ritz vectors, their
 // products the same combinations of the running ones.
-RitzResult ritzStep(Solve& v, bool alone, int* rank) {
+RatioDescentStatus ritzStep(Solve& v, bool alone, int* rank) {
     const int groups = 1 + (alone ? 0 : v.startCount);
     const int m = groups * v.kb;
     // Group g's block: the current one, then the starts from newest.
@@ -454,8 +455,8 @@ RitzResult ritzStep(Solve& v, bool alone, int* rank) {
             v.ritz.A[a + b * m] = sa;
             v.ritz.B[a + b * m] = sb;
         }
-    if (rayleighRitz(v.ritz, groups, v.kb, v.C, v.values, rank) != RitzResult::ok)
-        return RitzResult::notPositiveDefinite;
+    const RatioDescentStatus status = rayleighRitz(v.ritz, groups, v.kb, v.C, v.values, rank);
+    if (status != ratioDescentOk) return status;
     // scratch <- S C, tile by tile, each entry summed over the basis in order.
     for (std::int64_t tile = 0; tile < v.tiles; ++tile) {
         const std::int64_t base = tile * blockTile * v.kb;
@@ -480,7 +481,7 @@ RitzResult ritzStep(Solve& v, bool alone, int* rank) {
     }
     std::swap(v.x, v.scratch);
     formScalars(v);
-    return RitzResult::ok;
+    return ratioDescentOk;
 }
 
 // Vectors of the block that the step left out (a block that lost rank)
@@ -495,7 +496,7 @@ void refill(Solve& v, int rank, Sequence& sequence) {
 // The closed-form step of vector i along coordinate j, its scalars moved
 // to the new point: the stationary point of lower ratio on the line, unless
 // neither is finite or both lie above R by more than rounding.
-bool stepVector(Solve& v, int i, std::int64_t j, double Pjj, double Qjj) {
+RatioDescentStatus stepVector(Solve& v, int i, std::int64_t j, double Pjj, double Qjj) {
     const double a0 = v.N[i], a1 = v.x.PX[entry(j, i, v.kb)], a2 = 0.5 * (v.sign * Pjj);
     const double b0 = v.D[i], b1 = v.x.QX[entry(j, i, v.kb)], b2 = 0.5 * Qjj;
     // r(t) = (a0 + t (a1 + t a2)) / (b0 + t (b1 + t b2)); r'(t) = 0 where
@@ -522,7 +523,8 @@ bool stepVector(Solve& v, int i, std::int64_t j, double Pjj, double Qjj) {
     v.D[i] = b0 + t * (b1 + t * b2);
     v.R[i] = v.N[i] / v.D[i];
     v.x.X[entry(j, i, v.kb)] += t;
-    return v.D[i] > 0.0 && std::isfinite(v.D[i]);
+    if (!std::isfinite(v.D[i]) || !std::isfinite(v.N[i])) return ratioDescentNotFinite;
+    return v.D[i] > 0.0 ? ratioDescentOk : ratioDescentNotPositiveDefinite;
 }
 
 void copyBlock(const Block& from, Block& to, std::int64_t doubles) {
@@ -741,7 +743,8 @@ RatioDescentStatus eigenpairsWith(const IterationKernels& kernels, double* V, do
     formScalars(v);
     for (int attempt = 0;; ++attempt) {
         int rank = 0;
-        if (ritzStep(v, true, &rank) != RitzResult::ok) return finish(ratioDescentNotPositiveDefinite);
+        const RatioDescentStatus step = ritzStep(v, true, &rank);
+        if (step != ratioDescentOk) return finish(step);
         if (rank == kb) break;
         if (attempt == 3) return finish(ratioDescentNotPositiveDefinite);
         refill(v, rank, sequence);
@@ -763,7 +766,8 @@ RatioDescentStatus eigenpairsWith(const IterationKernels& kernels, double* V, do
         formProducts(v);
         formScalars(v);
         int rank = 0;
-        if (ritzStep(v, true, &rank) != RitzResult::ok) return ratioDescentNotPositiveDefinite;
+        const RatioDescentStatus step = ritzStep(v, true, &rank);
+        if (step != ratioDescentOk) return step;
         if (rank < kb) refill(v, rank, sequence);
         formProducts(v);
         formScalars(v);
@@ -850,8 +854,9 @@ RatioDescentStatus eigenpairsWith(const IterationKernels& kernels, double* V, do
             const std::int64_t j = choice.row;
             const double Pjj = P[j * (n + 1)], Qjj = Q[j * (n + 1)];
             for (int ii = 0; ii < v.activeCount; ++ii)
-                if (!stepVector(v, v.active[ii], j, Pjj, Qjj))
-                    return finish(ratioDescentNotPositiveDefinite);
+                if (const RatioDescentStatus step = stepVector(v, v.active[ii], j, Pjj, Qjj);
+                    step != ratioDescentOk)
+                    return finish(step);
             a.Pj = P + j * n;
             a.Qj = Q + j * n;
             // Every normaliserInterval-th pass also measures each vector's
@@ -884,8 +889,8 @@ RatioDescentStatus eigenpairsWith(const IterationKernels& kernels, double* V, do
         v.slices = 1;
         ++rep.sweeps;
         int rank = 0;
-        if (ritzStep(v, false, &rank) != RitzResult::ok)
-            return finish(ratioDescentNotPositiveDefinite);
+        if (const RatioDescentStatus step = ritzStep(v, false, &rank); step != ratioDescentOk)
+            return finish(step);
         if (rank < kb) refill(v, rank, sequence);
         largest = largestRunning();
         if (o.progress != nullptr && o.progress(rep.sweeps, largest, o.progressContext))

@@ -280,4 +280,10 @@ TEST(Eigenpairs, BadPencilsAreReportedAndNothingIsWritten) {
     r = solve(P, Q, n, 2);
     EXPECT_EQ(r.status, ratioDescentNotFinite);
     EXPECT_EQ(r.V, Matrix(8, 0.0));
+    // Finite entries whose products overflow are not a Q that is not
+    // positive definite.
+    for (int i = 0; i < 4; ++i) P[i * 5] = 1.5e308, Q[i * 5] = 1.5e308;
+    P[6] = 0.0;
+    r = solve(P, Q, n, 2);
+    EXPECT_EQ(r.status, ratioDescentNotFinite);
 }

@@ -43,8 +43,8 @@ enum RatioDescentStatus {
     // eigenpairs only: a vector v with v'Qv <= 0 (or not finite) was met, so
     // Q is not positive definite; nothing is written.
     ratioDescentNotPositiveDefinite = 4,
-    // eigenpairs only: P, Q or the start holds NaN or an infinity; nothing
-    // is written.
+    // eigenpairs only: P, Q or the start holds NaN or an infinity, or a
+    // value formed from them overflowed; nothing is written.
     ratioDescentNotFinite = 5,
 };
 
