@@ -580,24 +580,28 @@ double scalingWeight(double Qjj, double Pjj) {
 // pace measured (seconds per iteration): the first sweep runs on the calling
 // thread alone, the second on the team; then each runs the faster way (the
 // team only while it is clearly faster: below 0.9 of the pace alone to take
-// it up, 0.95 to keep it), and every 8th sweep tries the other way again. A
-// team sweep that falls behind twice the pace alone plus a millisecond (a
-// machine whose cores are busy elsewhere) goes on alone at once. The bits
-// are the same either way.
+// it up, 0.95 to keep it), and the other way is tried again after `gap`
+// sweeps: 8, doubled up to 64 after each try of the team that lost. A team
+// sweep that falls behind 1.25 times the pace alone plus 0.2 ms (a machine
+// whose cores are busy elsewhere) goes on alone at once. The bits are the
+// same either way.
 struct TeamChoice {
     double alone = 0.0;  // 0: not measured yet
     double shared = 0.0;
     bool onTeam = false;
     int sinceTry = 0;
+    int gap = 8;
 
     bool next() {
         if (alone == 0.0) return false;
         if (shared == 0.0) return true;
         const bool faster = shared < (onTeam ? 0.95 : 0.9) * alone;
-        if (++sinceTry < 8) return faster;
+        if (++sinceTry < gap) return faster;
         sinceTry = 0;
         return !faster;
     }
+    // After a sweep that ran on the team (to its end unless cut short).
+    void teamRan(bool won) { gap = won ? 8 : std::min(2 * gap, 64); }
 };
 
 double secondsSince(std::chrono::steady_clock::time_point start) {
@@ -868,15 +872,17 @@ RatioDescentStatus eigenpairsWith(const IterationKernels& kernels, double* V, do
             if (measure) normalise(v);
             ++rep.iterations;
             ++sweepIterations;
-            if ((rep.iterations % pollEvery) == 0) {
-                if (interrupted()) return finish(ratioDescentInterrupted);
-                if (v.slices > 1 && teamChoice.alone > 0.0) {
-                    const double elapsed = secondsSince(sweepStart);
-                    if (elapsed > 2.0 * teamChoice.alone * static_cast<double>(sweepIterations) + 1e-3) {
-                        teamChoice.shared = elapsed / static_cast<double>(sweepIterations);
-                        cutAfter = elapsed;
-                        v.slices = 1;
-                    }
+            if ((rep.iterations % pollEvery) == 0 && interrupted())
+                return finish(ratioDescentInterrupted);
+            // On the team the clock is read every iteration (tens of
+            // nanoseconds against microseconds), so a team that loses is left
+            // within about an iteration of falling behind.
+            if (v.slices > 1) {
+                const double elapsed = secondsSince(sweepStart);
+                if (elapsed > 1.25 * teamChoice.alone * static_cast<double>(sweepIterations) + 2e-4) {
+                    teamChoice.shared = elapsed / static_cast<double>(sweepIterations);
+                    cutAfter = elapsed;
+                    v.slices = 1;
                 }
             }
         }
@@ -884,7 +890,8 @@ RatioDescentStatus eigenpairsWith(const IterationKernels& kernels, double* V, do
             const double pace = secondsSince(sweepStart) / static_cast<double>(sweepIterations);
             if (shared && cutAfter == 0.0) teamChoice.shared = pace;
             if (!shared) teamChoice.alone = pace;
-            teamChoice.onTeam = shared && cutAfter == 0.0;
+            teamChoice.onTeam = shared && cutAfter == 0.0 && teamChoice.shared < 0.95 * teamChoice.alone;
+            if (shared) teamChoice.teamRan(teamChoice.onTeam);
         }
         v.slices = 1;
         ++rep.sweeps;
