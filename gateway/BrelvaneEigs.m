@@ -51,7 +51,9 @@ function varargout = BrelvaneEigs(varargin)
 %   entirely; the guard vectors beyond K guard against one it barely holds.
 %
 %   The results are the same bit for bit at any thread count and on any
-%   CPU. Memory: about 15 N (K + guard) doubles besides P and Q.
+%   CPU. Memory: about 15 N (K + guard) doubles besides P and Q. Meant for K
+%   up to a few hundred: each sweep solves a dense eigenproblem of up to
+%   4 (K + guard) vectors; for most of the spectrum use EIG.
 %
 %   Example (ten-class Fisher discriminant: all 9 directions):
 %       [W, lambda] = BrelvaneEigs(Sb, Sw, 9, 'largestreal');

@@ -700,7 +700,8 @@ RatioDescentStatus eigenpairsWith(const IterationKernels& kernels, double* V, do
     v.gmax = take(static_cast<std::int64_t>(wanted) * kb * blockTile);
     v.C = take(static_cast<std::int64_t>(m) * kb);
     v.values = take(kb);
-    v.ritz = {m, take(m * m), take(m * m), take(m * m), take(m * m), take(m * m), take(m), take(m),
+    const std::int64_t mm = static_cast<std::int64_t>(m) * m;
+    v.ritz = {m, take(mm), take(mm), take(mm), take(mm), take(mm), take(m), take(m),
               integers, integers + m};
     v.active = integers + 2 * m;
     v.all = integers + 2 * m + kb;
