@@ -114,10 +114,10 @@ printf('\nAll %d directions: [W, lambda, info] = BrelvaneEigs(P, Q, %d)\n', clas
 tic; em = sort(eig(Pm, Qm)); t_eig = toc;
 tic; [Wm, lw, iw] = BrelvaneEigs(Pm, Qm, classes - 1); t_b = toc;
 tic; ds = sort(eigs(Pm, Qm, classes - 1, 'sa')); t_eigs = toc;
-printf('%-14s %9s %22s %8s\n', 'method', 'time ms', 'max |lambda - eig|', 'sweeps');
-printf('%-14s %9.1f %22.1e %8d\n', 'BrelvaneEigs', 1000 * t_b, max(abs(lw - em(1:classes-1))), iw.sweeps);
-printf('%-14s %9.1f %22.1e %8s\n', 'eigs(..., ''sa'')', 1000 * t_eigs, max(abs(ds - em(1:classes-1))), '');
-printf('%-14s %9.1f %22s %8s\n', 'eig', 1000 * t_eig, '', '');
+printf('%-16s %9s %22s %8s\n', 'method', 'time ms', 'max |lambda - eig|', 'sweeps');
+printf('%-16s %9.1f %22.1e %8d\n', 'BrelvaneEigs', 1000 * t_b, max(abs(lw - em(1:classes-1))), iw.sweeps);
+printf('%-16s %9.1f %22.1e %8s\n', 'eigs(..., ''sa'')', 1000 * t_eigs, max(abs(ds - em(1:classes-1))), '');
+printf('%-16s %9.1f %22s %8s\n', 'eig', 1000 * t_eig, '', '');
 printf('largest backward error %.1e; max |W''*Q*W - I| = %.1e\n', max(iw.backwardError), ...
        max(max(abs(Wm' * Qm * Wm - eye(classes - 1)))));
 
