@@ -57,6 +57,10 @@ Scalars scalarsOf(const RatioProblem& p, const double* x, const double* Px, cons
 // corrections and combinations leave behind. Reads the lower triangles.
 void formAfresh(const RatioProblem& p, const double* x, double* Px, double* Qx, Scalars& s);
 
+// The weight of diagonal scaling for a coordinate with diagonal entries Qjj
+// and Pjj (see ratioDescentScalingDiagonal): a power of two.
+double weightFor(double Qjj, double Pjj);
+
 }  // namespace brelvane
 
 #endif

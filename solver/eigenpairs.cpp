@@ -10,6 +10,7 @@
 
 #include "block_pass.h"
 #include "brelvane/ratio_descent.h"
+#include "descent_state.h"
 #include "iteration_kernels.h"
 #include "thread_team.h"
 
@@ -563,19 +564,6 @@ double columnSumNorm(const double* A, std::int64_t n) {
     return finite ? norm : std::numeric_limits<double>::quiet_NaN();
 }
 
-// 2^-floor(e/2) for the binary exponent e of Qjj (of |Pjj| when Qjj cannot
-// set it): the weights of diagonal scaling.
-double scalingWeight(double Qjj, double Pjj) {
-    const auto sets = [](double q) {
-        return q >= std::numeric_limits<double>::min() && q <= std::numeric_limits<double>::max();
-    };
-    const double q = sets(Qjj) ? Qjj : sets(std::fabs(Pjj)) ? std::fabs(Pjj) : 0.0;
-    if (q == 0.0) return 1.0;
-    const int e = std::ilogb(q);
-    const int half = e >= 0 ? e / 2 : -((1 - e) / 2);
-    return std::ldexp(1.0, -half);
-}
-
 // Whether the team runs a sweep's passes, decided sweep by sweep from the
 // pace measured (seconds per iteration): the first sweep runs on the calling
 // thread alone, the second on the team; then each runs the faster way (the
@@ -710,7 +698,7 @@ RatioDescentStatus eigenpairsWith(const IterationKernels& kernels, double* V, do
     double* weights = take(n);
     if (o.scaling == ratioDescentScalingDiagonal) {
         for (std::int64_t j = 0; j < n; ++j)
-            weights[j] = scalingWeight(Q[j * (n + 1)], P[j * (n + 1)]);
+            weights[j] = weightFor(Q[j * (n + 1)], P[j * (n + 1)]);
         v.w = weights;
     }
 

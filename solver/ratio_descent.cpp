@@ -210,23 +210,6 @@ struct Choice {
     }
 };
 
-// True for a curvature that can set a weight: positive, finite and normal
-// (false for NaN).
-bool setsWeight(double q) {
-    return q >= std::numeric_limits<double>::min() && q <= std::numeric_limits<double>::max();
-}
-
-// 2^-floor(e/2), e the binary exponent of q = the curvature Qjj, or of |Pjj|
-// when Qjj cannot set it; so w^2 q lies in [1, 4). Built from the exponent
-// alone, an exact power of two; 1 when neither can set it.
-double weightFor(double Qjj, double Pjj) {
-    const double q = setsWeight(Qjj) ? Qjj : setsWeight(std::fabs(Pjj)) ? std::fabs(Pjj) : 0.0;
-    if (q == 0.0) return 1.0;
-    const int e = std::ilogb(q);                      // in [-1022, 1023]
-    const int half = e >= 0 ? e / 2 : -((1 - e) / 2);  // floor(e / 2)
-    return std::ldexp(1.0, -half);
-}
-
 // w_j from the diagonals, the weights of diagonal scaling.
 void diagonalWeights(const RatioProblem& p, double* w) {
     const std::int64_t n = p.n;
@@ -942,6 +925,27 @@ RatioDescentStatus ratioDescentWithOptions(double* x, double* trace, const doubl
                                            RatioDescentReport* report) {
     return ratioDescentWith(fastestIterationKernels(), x, x0, P, c, alpha, Q, d, beta, n,
                             iterations, trace, &options, report);
+}
+
+namespace {
+
+// True for a curvature that can set a weight: positive, finite and normal
+// (false for NaN).
+bool setsWeight(double q) {
+    return q >= std::numeric_limits<double>::min() && q <= std::numeric_limits<double>::max();
+}
+
+}  // namespace
+
+// 2^-floor(e/2), e the binary exponent of q = the curvature Qjj, or of |Pjj|
+// when Qjj cannot set it; so w^2 q lies in [1, 4). Built from the exponent
+// alone, an exact power of two; 1 when neither can set it.
+double weightFor(double Qjj, double Pjj) {
+    const double q = setsWeight(Qjj) ? Qjj : setsWeight(std::fabs(Pjj)) ? std::fabs(Pjj) : 0.0;
+    if (q == 0.0) return 1.0;
+    const int e = std::ilogb(q);                      // in [-1022, 1023]
+    const int half = e >= 0 ? e / 2 : -((1 - e) / 2);  // floor(e / 2)
+    return std::ldexp(1.0, -half);
 }
 
 }  // namespace brelvane
