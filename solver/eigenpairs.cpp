@@ -141,15 +141,14 @@ std::int64_t ritzWorkDoubles(int m) { return 5 * static_cast<std::int64_t>(m) * 
 
 // The Rayleigh-Ritz step on the m = groups * kb vectors S_a whose Gram
 // matrices A = S'PS and B = S'QS are in w.A and w.B: C (m-by-kb) <- the
-// coefficients of the kb lowest Ritz vectors (C'BC = I), values <- their
-// Ritz values, *rank <- the vectors kept. The vectors are scaled to unit
+// coefficients of the kb lowest Ritz vectors (C'BC = I), *rank <- the
+// vectors kept. The vectors are scaled to unit
 // B_aa, then taken group by group (the current block first, so it is never
 // dropped for an older one), within a group by largest remaining pivot of a
 // Cholesky factorisation of B; a vector whose remaining pivot (its squared
 // sine to the span taken) is at most ritzDropSquaredSine is dropped. Fewer
 // than kb kept: the last columns of C are zero.
-RatioDescentStatus rayleighRitz(RitzWork& w, int groups, int kb, double* C, double* values,
-                                int* rank) {
+RatioDescentStatus rayleighRitz(RitzWork& w, int groups, int kb, double* C, int* rank) {
     const int m = groups * kb;
     for (int a = 0; a < m; ++a) {
         const double b = w.B[a + a * m];
@@ -220,11 +219,7 @@ RatioDescentStatus rayleighRitz(RitzWork& w, int groups, int kb, double* C, doub
     // C = diag(scale) L^-T W, the kb lowest columns.
     for (int c = 0; c < kb; ++c) {
         for (int a = 0; a < m; ++a) C[a + c * m] = 0.0;
-        if (c >= r) {
-            values[c] = std::numeric_limits<double>::quiet_NaN();
-            continue;
-        }
-        values[c] = w.e[c];
+        if (c >= r) continue;
         const double* v = w.W + w.order[c] * r;
         for (int i = r - 1; i >= 0; --i) {
             double s = v[i];
@@ -264,7 +259,7 @@ struct Solve {
     int activeCount;
     int* all;      // 0, 1, ..., kb - 1
     double* C;     // m * kb
-    double* values;
+    double* errors;  // kb: each vector's backward error at the last check
     RitzWork ritz;
     double normP;
     double normQ;
@@ -424,6 +419,17 @@ double backwardError(const Solve& v, int i) {
     return std::sqrt(residual) / ((v.normP + std::fabs(lambda) * v.normQ) * std::sqrt(length));
 }
 
+// Every vector's backward error into v.errors, from the running products;
+// returns the largest among the first k, the wanted pairs (NaN if any is).
+double formErrors(Solve& v, int k) {
+    double largest = 0.0;
+    for (int i = 0; i < v.kb; ++i) {
+        v.errors[i] = backwardError(v, i);
+        if (i < k && !(v.errors[i] <= largest) && !std::isnan(largest)) largest = v.errors[i];
+    }
+    return largest;
+}
+
 // The Rayleigh-Ritz step over the block and the kept sweep starts (none
 // when `alone`): the block becomes the kb lowest Ritz vectors, their
 // products the same combinations of the running ones.
@@ -456,7 +462,7 @@ RatioDescentStatus ritzStep(Solve& v, bool alone, int* rank) {
             v.ritz.A[a + b * m] = sa;
             v.ritz.B[a + b * m] = sb;
         }
-    const RatioDescentStatus status = rayleighRitz(v.ritz, groups, v.kb, v.C, v.values, rank);
+    const RatioDescentStatus status = rayleighRitz(v.ritz, groups, v.kb, v.C, rank);
     if (status != ratioDescentOk) return status;
     // scratch <- S C, tile by tile, each entry summed over the basis in order.
     for (std::int64_t tile = 0; tile < v.tiles; ++tile) {
@@ -628,7 +634,7 @@ Layout layoutFor(std::int64_t n, std::int64_t k, const EigenpairsOptions& o, int
     l.doubles = (2 + l.kept) * 3 * l.blockDoubles  // block, scratch, starts
                 + 5 * l.kb                          // N, D, R, t, c
                 + static_cast<std::int64_t>(threads) * l.kb * (blockTile + 1)  // gmax, rows
-                + static_cast<std::int64_t>(m) * l.kb + l.kb  // C, values
+                + static_cast<std::int64_t>(m) * l.kb + l.kb  // C, errors
                 + ritzWorkDoubles(m) + n;                     // Ritz work, weights
     return l;
 }
@@ -687,7 +693,7 @@ RatioDescentStatus eigenpairsWith(const IterationKernels& kernels, double* V, do
     v.t = take(static_cast<std::int64_t>(wanted) * kb);
     v.gmax = take(static_cast<std::int64_t>(wanted) * kb * blockTile);
     v.C = take(static_cast<std::int64_t>(m) * kb);
-    v.values = take(kb);
+    v.errors = take(kb);
     const std::int64_t mm = static_cast<std::int64_t>(m) * m;
     v.ritz = {m, take(mm), take(mm), take(mm), take(mm), take(mm), take(m), take(m),
               integers, integers + m};
@@ -765,24 +771,15 @@ RatioDescentStatus eigenpairsWith(const IterationKernels& kernels, double* V, do
         formProducts(v);
         formScalars(v);
         v.slices = 1;
-        bool all = true;
-        for (int i = 0; i < k; ++i) {
-            backwardErrors[i] = backwardError(v, i);
-            all = all && backwardErrors[i] <= o.tolerance;
-        }
-        *met = all;
+        *met = formErrors(v, static_cast<int>(k)) <= o.tolerance;
+        for (int i = 0; i < k; ++i) backwardErrors[i] = v.errors[i];
         return ratioDescentOk;
     };
 
     // A check before every sweep: the largest backward error of the wanted
     // pairs from the running products, and where it meets the tolerance the
     // same formed afresh.
-    const auto largestRunning = [&] {
-        double largest = 0.0;
-        for (int i = 0; i < k; ++i) largest = std::max(largest, backwardError(v, i));
-        return largest;
-    };
-    double largest = largestRunning();
+    double largest = formErrors(v, static_cast<int>(k));
     bool done = false;
     for (;;) {
         if (largest <= o.tolerance) {
@@ -827,7 +824,7 @@ RatioDescentStatus eigenpairsWith(const IterationKernels& kernels, double* V, do
         // still mixes them with the others.
         v.activeCount = 0;
         for (int i = 0; i < kb; ++i)
-            if (!(backwardError(v, i) <= 0.1 * o.tolerance)) v.active[v.activeCount++] = i;
+            if (!(v.errors[i] <= 0.1 * o.tolerance)) v.active[v.activeCount++] = i;
         if (v.activeCount == 0)
             for (int i = 0; i < kb; ++i) v.active[v.activeCount++] = i;
         const bool shared = v.team != nullptr && teamChoice.next();
@@ -888,7 +885,7 @@ RatioDescentStatus eigenpairsWith(const IterationKernels& kernels, double* V, do
         if (const RatioDescentStatus step = ritzStep(v, false, &rank); step != ratioDescentOk)
             return finish(step);
         if (rank < kb) refill(v, rank, sequence);
-        largest = largestRunning();
+        largest = formErrors(v, static_cast<int>(k));
         if (o.progress != nullptr && o.progress(rep.sweeps, largest, o.progressContext))
             return finish(ratioDescentInterrupted);
         if (interrupted()) return finish(ratioDescentInterrupted);
